@@ -1,0 +1,36 @@
+#pragma once
+// The terminal program: one update of one device, driven through the same engine as the window.
+
+#include <atomic>
+#include <ostream>
+
+#include "cli/CliOptions.h"
+#include "platform/HidPort.h"
+#include "platform/UiLanguage.h"
+#include "platform/UsbDeviceList.h"
+
+namespace tarvex {
+
+struct CliPlatform {
+    CHidPort& HidPort;
+    CUsbDeviceList& UsbDevices;
+    const CUiLanguage& Language;
+};
+
+struct CliStreams {
+    std::ostream& Out;
+    std::ostream& Err;
+    int InputFd = 0;
+    bool bInputIsTerminal = false;
+    bool bOutputIsTerminal = false;
+};
+
+// Runs what `options` ask for on the given platform and returns the exit status.
+// `stopRequested` becomes true when the user interrupts (Ctrl-C).
+int RunCli(const CliOptions& options, const CliPlatform& platform, const CliStreams& streams,
+           const std::atomic<bool>& stopRequested);
+
+// Prints the attached updatable devices, one per line.
+void ListUpdatableDevices(CHidPort& hidPort, CUsbDeviceList& usbDevices, std::ostream& out);
+
+}  // namespace tarvex

@@ -1,0 +1,77 @@
+#include "cli/CliOptions.h"
+
+namespace tarvex {
+
+std::string CliUsage() {
+    return "Usage: tarvex-update-cli [--virtual[=hid|drive]] [--yes] [--trace] IMAGE.dat\n"
+           "       tarvex-update-cli [--virtual[=hid|drive]] --list\n"
+           "\n"
+           "Updates the firmware of one attached USB game controller or receiver in update mode\n"
+           "with IMAGE.dat.\n"
+           "\n"
+           "Options:\n"
+           "  --list            print the attached updatable devices, one per line, and exit\n"
+           "  --virtual[=hid]   use the built-in virtual HID update device (firmware V1.05)\n"
+           "                    instead of looking for hardware\n"
+           "  --virtual=drive   attach a virtual drive-mode device (product 0x6A01)\n"
+           "  --yes             answer OK to the firmware version question\n"
+           "                    (without a terminal and without --yes it is declined)\n"
+           "  --trace           print every HID report sent (>) and received (<) on standard\n"
+           "                    error, as 64 hexadecimal bytes, report ID first\n"
+           "  --help            show this help\n"
+           "\n"
+           "Exit status: 0 success; 1 the update failed; 2 bad usage or an image refused before\n"
+           "anything was sent; 3 cancelled by the user.\n";
+}
+
+CliParseResult ParseCliArguments(std::span<const std::string_view> arguments) {
+    CliOptions options;
+    bool haveImage = false;
+    bool optionsEnded = false;
+    for (const std::string_view argument : arguments) {
+        if (!optionsEnded && argument.starts_with("-")) {
+            if (argument == "--") {
+                optionsEnded = true;
+            } else if (argument == "--help" || argument == "-h") {
+                options.Help = true;
+            } else if (argument == "--list") {
+                options.List = true;
+            } else if (argument == "--yes" || argument == "-y") {
+                options.AssumeYes = true;
+            } else if (argument == "--trace") {
+                options.Trace = true;
+            } else if (argument == "--virtual" || argument == "--virtual=hid") {
+                options.Virtual = VirtualDeviceKind::Hid;
+            } else if (argument == "--virtual=drive") {
+                options.Virtual = VirtualDeviceKind::Drive;
+            } else if (argument.starts_with("--virtual=")) {
+                return {std::nullopt, "unknown virtual device '" +
+                                          std::string(argument.substr(10)) +
+                                          "' (use --virtual=hid or --virtual=drive)"};
+            } else {
+                return {std::nullopt, "unknown option '" + std::string(argument) + "'"};
+            }
+            continue;
+        }
+        if (haveImage) {
+            return {std::nullopt, "more than one image given ('" + std::string(argument) + "')"};
+        }
+        options.ImagePath = std::filesystem::path(std::string(argument));
+        haveImage = true;
+    }
+    if (options.Help) {
+        return {options, {}};
+    }
+    if (options.List) {
+        if (haveImage) {
+            return {std::nullopt, "--list takes no image"};
+        }
+        return {options, {}};
+    }
+    if (!haveImage) {
+        return {std::nullopt, "no firmware image given"};
+    }
+    return {options, {}};
+}
+
+}  // namespace tarvex

@@ -1,0 +1,36 @@
+#pragma once
+// Command line of the terminal program.
+
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace tarvex {
+
+inline constexpr int kExitSuccess = 0;
+inline constexpr int kExitUpdateFailed = 1;
+inline constexpr int kExitUsage = 2;  // also: image refused before anything was sent
+inline constexpr int kExitCancelled = 3;
+
+enum class VirtualDeviceKind { None, Hid, Drive };
+
+struct CliOptions {
+    bool Help = false;
+    bool List = false;
+    bool AssumeYes = false;
+    bool Trace = false;
+    VirtualDeviceKind Virtual = VirtualDeviceKind::None;
+    std::filesystem::path ImagePath;
+};
+
+struct CliParseResult {
+    std::optional<CliOptions> Options;
+    std::string Error;  // names the problem when Options is empty
+};
+
+CliParseResult ParseCliArguments(std::span<const std::string_view> arguments);
+std::string CliUsage();
+
+}  // namespace tarvex

@@ -1,0 +1,23 @@
+#pragma once
+// Present USB devices, as far as detection needs them: vendor and product ID of each.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tarvex {
+
+struct UsbDeviceInfo {
+    std::uint16_t VendorId = 0;
+    std::uint16_t ProductId = 0;
+    // The system's own name for the device (a sysfs path on Linux); used to tie a volume to it.
+    std::string SystemPath;
+};
+
+class CUsbDeviceList {
+public:
+    virtual ~CUsbDeviceList() = default;
+    virtual std::vector<UsbDeviceInfo> ListUsbDevices() = 0;
+};
+
+}  // namespace tarvex

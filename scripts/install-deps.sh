@@ -1,0 +1,96 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages that building, testing and running the project need.
+#
+# Idempotent: when every package is already installed, apt is not called at all, so a second run
+# is quick and works offline. Runs as root; otherwise uses sudo when there is one.
+#
+#   bash scripts/install-deps.sh          install what is missing
+#   bash scripts/install-deps.sh --list   print the package list and exit
+set -euo pipefail
+
+# The one list of the project's system packages.
+packages=(
+  # compilers and build tools
+  build-essential
+  g++
+  cmake
+  ninja-build
+  pkg-config
+  clang
+  libclang-rt-14-dev  # sanitizer and libFuzzer runtimes for clang 14
+  llvm                # llvm-symbolizer, for readable sanitizer stacks
+  clang-format
+  # test and benchmark frameworks
+  libgtest-dev
+  libgmock-dev
+  libbenchmark-dev
+  # device access on Linux
+  libhidapi-dev
+  libudev-dev
+  # the window program and its tests under a virtual X server
+  qt6-base-dev
+  xvfb
+  xauth
+)
+
+if [[ "${1:-}" == "--list" ]]; then
+  printf '%s\n' "${packages[@]}"
+  exit 0
+elif [[ $# -gt 0 ]]; then
+  echo "usage: bash scripts/install-deps.sh [--list]" >&2
+  exit 2
+fi
+
+is_installed() {
+  dpkg-query -W -f='${db:Status-Status}\n' "$1" 2>/dev/null | grep -qx installed
+}
+
+missing=()
+for package in "${packages[@]}"; do
+  is_installed "$package" || missing+=("$package")
+done
+
+if [[ ${#missing[@]} -eq 0 ]]; then
+  echo "install-deps: all ${#packages[@]} packages are installed."
+  exit 0
+fi
+
+echo "install-deps: installing ${missing[*]}"
+
+if [[ $(id -u) -eq 0 ]]; then
+  as_root=()
+elif command -v sudo >/dev/null 2>&1; then
+  as_root=(sudo)
+else
+  echo "install-deps: not root and no sudo; as root, run:" >&2
+  echo "  apt-get update && apt-get install -y --no-install-recommends ${missing[*]}" >&2
+  exit 1
+fi
+
+apt_get() {
+  "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -q -y "$@" </dev/null
+}
+
+# A mirror can blip; try the index update a few times before giving up.
+for attempt in 1 2 3; do
+  if apt_get update; then
+    break
+  fi
+  if [[ $attempt -eq 3 ]]; then
+    echo "install-deps: apt-get update failed" >&2
+    exit 1
+  fi
+  sleep 5
+done
+
+apt_get install --no-install-recommends "${missing[@]}"
+
+still_missing=()
+for package in "${missing[@]}"; do
+  is_installed "$package" || still_missing+=("$package")
+done
+if [[ ${#still_missing[@]} -ne 0 ]]; then
+  echo "install-deps: still not installed: ${still_missing[*]}" >&2
+  exit 1
+fi
+echo "install-deps: done."

@@ -1,0 +1,50 @@
+#pragma once
+// Virtual HID and USB device lists: the same interfaces the real backends implement, so that the
+// engine, the detection and the front ends run unchanged against the virtual device.
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/HidPort.h"
+#include "platform/UsbDeviceList.h"
+#include "sim/VirtualUpdateDevice.h"
+
+namespace tarvex::sim {
+
+inline constexpr const char* kVirtualUpdateDevicePath = "virtual:hid-update-device";
+
+class CVirtualHidPort final : public CHidPort {
+public:
+    // Lists the update device (vendor 0x3A7E, product 0x6A11) while it is attached.
+    void AttachUpdateDevice(std::shared_ptr<CVirtualUpdateDevice> device);
+    // Another HID interface that opens but is not ours; listed before the update device when
+    // `first` is true.
+    void AddForeignInterface(std::uint16_t vendorId, std::uint16_t productId, bool first = true);
+    // Makes opening the update device fail with `error` (None lets it open again).
+    void SetOpenError(HidOpenError error);
+
+    std::vector<HidInterfaceInfo> ListHidInterfaces() override;
+    HidOpenResult OpenHidInterface(const std::string& path) override;
+
+private:
+    mutable std::mutex m_Lock;
+    std::shared_ptr<CVirtualUpdateDevice> m_pDevice;
+    std::vector<HidInterfaceInfo> m_ForeignBefore;
+    std::vector<HidInterfaceInfo> m_ForeignAfter;
+    HidOpenError m_OpenError = HidOpenError::None;
+};
+
+class CVirtualUsbDeviceList final : public CUsbDeviceList {
+public:
+    void AddDevice(std::uint16_t vendorId, std::uint16_t productId);
+    void RemoveDevice(std::uint16_t vendorId, std::uint16_t productId);
+    std::vector<UsbDeviceInfo> ListUsbDevices() override;
+
+private:
+    mutable std::mutex m_Lock;
+    std::vector<UsbDeviceInfo> m_Devices;
+};
+
+}  // namespace tarvex::sim

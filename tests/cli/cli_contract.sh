@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# The terminal program as a user runs it: exit statuses and the last line of standard output.
+# Usage: cli_contract.sh PATH/TO/tarvex-update-cli PATH/TO/sample.dat
+set -u
+cli=$1
+image=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+
+expect() {  # expect NAME STATUS LAST-LINE-OR-EMPTY -- COMMAND...
+    local name=$1 want_status=$2 want_last=$3
+    shift 4
+    "$@" >"$work/out" 2>"$work/err" </dev/null
+    local status=$?
+    local last
+    last=$(tail -n 1 "$work/out")
+    if [[ $status -ne $want_status ]]; then
+        echo "FAIL $name: exit status $status, wanted $want_status"; cat "$work/err"; failures=$((failures + 1))
+    elif [[ -n $want_last && $last != "$want_last" ]]; then
+        echo "FAIL $name: last line '$last', wanted '$want_last'"; failures=$((failures + 1))
+    else
+        echo "ok   $name"
+    fi
+}
+
+export LANG=C.UTF-8 LANGUAGE= LC_ALL= LC_MESSAGES=
+expect "help" 0 "" -- "$cli" --help
+expect "unknown option" 2 "" -- "$cli" --frobnicate "$image"
+expect "no image" 2 "" -- "$cli" --virtual
+expect "missing image" 2 "" -- "$cli" --virtual --yes "$work/none.dat"
+expect "virtual update" 0 "Firmware upgraded successful!" -- "$cli" --virtual --yes "$image"
+expect "declined without a terminal" 3 "" -- "$cli" --virtual "$image"
+expect "drive mode not available yet" 1 "" -- "$cli" --virtual=drive --yes "$image"
+expect "list" 0 "hid 3a7e:6a11 virtual:hid-update-device" -- "$cli" --virtual --list
+LANG=zh_CN.UTF-8 expect "Chinese" 0 "升级成功." -- "$cli" --virtual --yes "$image"
+LANGUAGE=zh_TW expect "Chinese (Taiwan) gets English" 0 "Firmware upgraded successful!" -- "$cli" --virtual --yes "$image"
+
+head -c 10 "$image" >"$work/short.dat"
+expect "refused image" 2 "Open file error! Please check the file!" -- "$cli" --virtual --yes "$work/short.dat"
+
+"$cli" --virtual --yes --trace "$image" >/dev/null 2>"$work/trace"
+if grep -qvE '^[<>]( [0-9A-F]{2}){64}$' "$work/trace" || ! grep -q '^> 81 05 00 1A 01 00 00' "$work/trace"; then
+    echo "FAIL trace format"; failures=$((failures + 1))
+else
+    echo "ok   trace format"
+fi
+
+exit $((failures > 0))

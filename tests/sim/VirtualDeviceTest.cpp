@@ -1,0 +1,296 @@
+// The device's side of the update protocol, driven report by report through its public API.
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <latch>
+#include <numeric>
+#include <thread>
+
+#include "tests/sim/SimTestReports.h"
+
+namespace tarvex::sim::test {
+namespace {
+
+using std::chrono::hours;
+using std::chrono::milliseconds;
+
+const ReportBody kUpdateRequest = {5, 0x00, 0x1A, 0x01, 0x00, 0x00};
+const ReportBody kPoll = {5, 0x00, 0x1D, 0x01, 0x00, 0x00};
+const ReportBody kVersionQuery = {5, 0x00, 0x16, 0x01, 0x00, 0x04};
+const ReportBody kFinish = {5, 0x00, 0x16, 0x01, 0x00, 0x02};
+
+std::vector<std::uint8_t> Counting(std::size_t count, std::uint8_t first) {
+    std::vector<std::uint8_t> bytes(count);
+    std::iota(bytes.begin(), bytes.end(), first);
+    return bytes;
+}
+
+// A header in file order whose PayloadLength (bytes 8..11) is `payloadLength`.
+std::array<std::uint8_t, kImageHeaderSize> FileOrderHeader(std::uint32_t payloadLength) {
+    std::array<std::uint8_t, kImageHeaderSize> header{};
+    std::iota(header.begin(), header.end(), std::uint8_t{0x40});
+    for (std::size_t i = 0; i < 4; ++i) {
+        header[8 + i] = static_cast<std::uint8_t>(payloadLength >> (8 * i));
+    }
+    return header;
+}
+
+ReportBody HeaderBody(const std::array<std::uint8_t, kImageHeaderSize>& fileOrder) {
+    return EncodeCommandPacket(kCommandImageHeader, ImageHeaderForDevice(fileOrder));
+}
+
+ReportBody DataBody(const std::vector<std::uint8_t>& chunk) {
+    return EncodeCommandPacket(kCommandData, chunk);
+}
+
+HidIoStatus Write(CVirtualUpdateDevice& device, const ReportBody& body) {
+    return device.ReceiveOutputReport(OutputReport(body));
+}
+
+TEST(VirtualUpdateDevice, AnswersEachKindOfPacket) {
+    using Counter = std::size_t (CVirtualUpdateDevice::*)() const;
+    struct Case {
+        const char* Name;
+        ReportBody Body;
+        std::vector<HidReport> Replies;
+        Counter CountOf;
+        std::size_t Count;
+    };
+    const std::vector<Case> cases = {
+        {"update request",
+         kUpdateRequest,
+         {kUpdateReady},
+         &CVirtualUpdateDevice::UpdateRequestCount,
+         1},
+        {"image header", HeaderBody(FileOrderHeader(64)), {kAck}, nullptr, 0},
+        {"data packet",
+         DataBody(Counting(kChunkSize, 0)),
+         {kAck},
+         &CVirtualUpdateDevice::DataPacketCount,
+         1},
+        {"version query",
+         kVersionQuery,
+         {ReportOf({kInputReportId, 0x0B, 0x00, 0x16, 0x00, 0x00, 0x04, 0x00, 0x00, 0x78, 0x56,
+                    0x34, 0x12})},
+         &CVirtualUpdateDevice::VersionQueryCount,
+         1},
+        {"poll", kPoll, {}, &CVirtualUpdateDevice::PollCount, 1},
+        {"finish", kFinish, {}, &CVirtualUpdateDevice::FinishCount, 1},
+        {"unmarked update request",
+         {5, 0x01, 0x1A, 0x01, 0x00, 0x00},
+         {},
+         &CVirtualUpdateDevice::UpdateRequestCount,
+         0},
+        {"unknown command", {5, 0x00, 0x16, 0x01, 0x00, 0x07}, {}, nullptr, 0},
+        {"image header of the wrong size",
+         EncodeCommandPacket(kCommandImageHeader, Counting(27, 0)),
+         {},
+         nullptr,
+         0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        CVirtualUpdateDevice device(0x12345678);
+        EXPECT_EQ(Write(device, c.Body), HidIoStatus::Ok);
+        EXPECT_EQ(ReadableReplies(device), c.Replies);
+        if (c.CountOf != nullptr) {
+            EXPECT_EQ((device.*c.CountOf)(), c.Count);
+        }
+    }
+}
+
+TEST(VirtualUpdateDevice, AssemblesAChunkSplitOverTwoReports) {
+    CVirtualUpdateDevice device;
+    const auto chunk = Counting(40, 0x80);
+    // 47 packet bytes: 39 in the first report, the last 8 in a report of their own.
+    HidReport first = ReportOf({kOutputReportId, 0x27, 0x00, 0x16, 0x2B, 0x00, 0x00, 0x28, 0x00});
+    std::copy(chunk.begin(), chunk.begin() + 32, first.begin() + 9);
+    HidReport second = ReportOf({kOutputReportId, 0x08});
+    std::copy(chunk.begin() + 32, chunk.end(), second.begin() + 2);
+
+    ASSERT_EQ(device.ReceiveOutputReport(first), HidIoStatus::Ok);
+    EXPECT_TRUE(ReadableReplies(device).empty()) << "acknowledged half a packet";
+    ASSERT_EQ(device.ReceiveOutputReport(second), HidIoStatus::Ok);
+    EXPECT_EQ(ReadableReplies(device), std::vector<HidReport>{kAck});
+    EXPECT_EQ(device.DataPacketCount(), 1u);
+
+    // The next packet starts afresh after the continuation.
+    const auto next = Counting(5, 0x01);
+    ASSERT_EQ(Write(device, DataBody(next)), HidIoStatus::Ok);
+    auto expected = chunk;
+    expected.insert(expected.end(), next.begin(), next.end());
+    EXPECT_EQ(device.ReceivedDataBytes(), expected);
+    EXPECT_EQ(device.DataPacketCount(), 2u);
+}
+
+TEST(VirtualUpdateDevice, CutsThePayloadToTheHeaderAndKeepsTheHeaderInFileOrder) {
+    CVirtualUpdateDevice device;
+    const auto header = FileOrderHeader(40);
+    ASSERT_EQ(Write(device, HeaderBody(header)), HidIoStatus::Ok);
+    const auto bytes = Counting(64, 0);
+    ASSERT_EQ(Write(device, DataBody({bytes.begin(), bytes.begin() + 32})), HidIoStatus::Ok);
+    ASSERT_EQ(Write(device, DataBody({bytes.begin() + 32, bytes.end()})), HidIoStatus::Ok);
+
+    EXPECT_EQ(device.ReceivedDataBytes(), bytes);
+    EXPECT_EQ(device.ReceivedPayload(),
+              std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + 40));
+    EXPECT_EQ(device.ReceivedImageHeader(),
+              std::vector<std::uint8_t>(header.begin(), header.end()));
+}
+
+TEST(VirtualUpdateDevice, FaultTakesThePlaceOfOneAnswer) {
+    struct Case {
+        const char* Name;
+        PacketFault Fault;
+        std::vector<HidReport> Answer;
+    };
+    const HidReport memoryReply = ReportOf({kInputReportId, 0x05, 0x00, 0x14, 0x00, 0x00, 0x32});
+    const std::vector<Case> cases = {
+        {"silence", PacketFault::Silence, {}},
+        {"failure reply", PacketFault::FailureReply, {FailureReply(0x18)}},
+        {"repeated ack", PacketFault::RepeatAck, {kAck, kAck}},
+        {"memory reply", PacketFault::MemoryReply, {memoryReply}},
+    };
+    const HidReport versionReply =
+        ReportOf({kInputReportId, 0x0B, 0x00, 0x16, 0x00, 0x00, 0x04, 0x00, 0x00, 105});
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        CVirtualUpdateDevice device;
+        // Packet 2 is the first data packet: the poll, version query and finish between the
+        // answered packets do not count.
+        device.SetPacketFault(2, c.Fault, 0x18);
+        for (const auto& body :
+             {kUpdateRequest, kPoll, kVersionQuery, HeaderBody(FileOrderHeader(64)), kFinish,
+              DataBody(Counting(32, 0)), DataBody(Counting(32, 32))}) {
+            ASSERT_EQ(Write(device, body), HidIoStatus::Ok);
+        }
+        std::vector<HidReport> expected = {kUpdateReady, versionReply, kAck};
+        expected.insert(expected.end(), c.Answer.begin(), c.Answer.end());
+        expected.push_back(kAck);
+        EXPECT_EQ(ReadableReplies(device), expected);
+        // The device still takes the data it did not acknowledge properly.
+        EXPECT_EQ(device.ReceivedDataBytes(), Counting(64, 0));
+    }
+}
+
+TEST(VirtualUpdateDevice, DisappearsOnTheFaultedPacket) {
+    CVirtualUpdateDevice device;
+    device.SetPacketFault(1, PacketFault::Disappear);
+    ASSERT_EQ(Write(device, kUpdateRequest), HidIoStatus::Ok);
+    EXPECT_EQ(Write(device, HeaderBody(FileOrderHeader(64))), HidIoStatus::DeviceGone);
+    EXPECT_FALSE(device.Attached());
+    HidReport reply{};
+    EXPECT_EQ(device.SendInputReport(reply, milliseconds(0)), HidIoStatus::DeviceGone);
+    EXPECT_EQ(Write(device, kPoll), HidIoStatus::DeviceGone);
+    EXPECT_EQ(device.PollCount(), 0u);
+}
+
+TEST(VirtualUpdateDevice, PacketNumbersRestartWithEverySessionAndReset) {
+    CVirtualUpdateDevice device;
+    device.SetPacketFault(1, PacketFault::FailureReply);
+    const auto opening = [&] {
+        EXPECT_EQ(Write(device, kUpdateRequest), HidIoStatus::Ok);
+        EXPECT_EQ(Write(device, HeaderBody(FileOrderHeader(64))), HidIoStatus::Ok);
+        return ReadableReplies(device);
+    };
+    const std::vector<HidReport> faulted = {kUpdateReady, FailureReply(0x15)};
+    EXPECT_EQ(opening(), faulted);
+    device.Unplug();
+    device.Plug();
+    EXPECT_EQ(opening(), faulted);
+    device.Reset();
+    EXPECT_EQ(opening(), faulted) << "Reset keeps the faults";
+    device.ClearFaults();
+    device.Reset();
+    EXPECT_EQ(opening(), (std::vector<HidReport>{kUpdateReady, kAck}));
+}
+
+TEST(VirtualUpdateDevice, SilentDeviceCountsButNeverAnswers) {
+    CVirtualUpdateDevice device;
+    device.SetSilent(true);
+    for (const auto& body : {kUpdateRequest, HeaderBody(FileOrderHeader(64)), kVersionQuery,
+                             DataBody(Counting(32, 0))}) {
+        ASSERT_EQ(Write(device, body), HidIoStatus::Ok);
+    }
+    EXPECT_TRUE(ReadableReplies(device).empty());
+    EXPECT_EQ(device.UpdateRequestCount(), 1u);
+    EXPECT_EQ(device.VersionQueryCount(), 1u);
+    EXPECT_EQ(device.DataPacketCount(), 1u);
+
+    device.SetSilent(false);
+    ASSERT_EQ(Write(device, kUpdateRequest), HidIoStatus::Ok);
+    EXPECT_EQ(ReadableReplies(device), std::vector<HidReport>{kUpdateReady});
+}
+
+TEST(VirtualUpdateDevice, RecordsEveryReportBothWaysAndResetForgetsThem) {
+    CVirtualUpdateDevice device;
+    const HidReport request = OutputReport(kUpdateRequest);
+    const HidReport injected = ReportOf({kInputReportId, 0x05, 0x01, 0x19, 0x00, 0x00, 0x00, 0xEE});
+    ASSERT_EQ(device.ReceiveOutputReport(request), HidIoStatus::Ok);
+    device.InjectInputReport(injected);
+    EXPECT_EQ(ReadableReplies(device), (std::vector<HidReport>{kUpdateReady, injected}));
+
+    const auto record = device.Record();
+    ASSERT_EQ(record.size(), 3u);
+    EXPECT_EQ(record[0].Direction, ReportDirection::ToDevice);
+    EXPECT_EQ(record[0].Bytes, request);
+    EXPECT_EQ(record[1].Direction, ReportDirection::FromDevice);
+    EXPECT_EQ(record[1].Bytes, kUpdateReady);
+    EXPECT_EQ(record[2].Direction, ReportDirection::FromDevice);
+    EXPECT_EQ(record[2].Bytes, injected);
+
+    ASSERT_EQ(Write(device, HeaderBody(FileOrderHeader(8))), HidIoStatus::Ok);
+    ASSERT_EQ(Write(device, DataBody(Counting(8, 0))), HidIoStatus::Ok);
+    device.Reset();
+    EXPECT_TRUE(device.Record().empty());
+    EXPECT_TRUE(device.ReceivedDataBytes().empty());
+    EXPECT_FALSE(device.ReceivedImageHeader().has_value());
+    EXPECT_EQ(device.UpdateRequestCount(), 0u);
+    EXPECT_EQ(device.DataPacketCount(), 0u);
+}
+
+TEST(VirtualUpdateDevice, ReplyWaitsForItsLatency) {
+    CVirtualUpdateDevice device;
+    device.SetReplyLatency(hours(1));
+    ASSERT_EQ(Write(device, kUpdateRequest), HidIoStatus::Ok);
+    HidReport reply{};
+    EXPECT_EQ(device.SendInputReport(reply, milliseconds(10)), HidIoStatus::TimedOut);
+
+    // A reader that waits longer than the latency gets the reply once it is due, although
+    // nothing else happens on the device in between to wake it.
+    device.Plug();
+    device.SetReplyLatency(milliseconds(20));
+    ASSERT_EQ(Write(device, kUpdateRequest), HidIoStatus::Ok);
+    ASSERT_EQ(device.SendInputReport(reply, kGenerousTimeout), HidIoStatus::Ok);
+    EXPECT_EQ(reply, kUpdateReady);
+}
+
+TEST(VirtualUpdateDevice, UnplugWakesABlockedReader) {
+    CVirtualUpdateDevice device;
+    ASSERT_EQ(Write(device, kPoll), HidIoStatus::Ok);
+    std::latch readerStarted(1);
+    HidIoStatus status = HidIoStatus::Ok;
+    std::thread reader([&] {
+        HidReport reply{};
+        readerStarted.count_down();
+        status = device.SendInputReport(reply, kGenerousTimeout);
+    });
+    readerStarted.wait();
+    // Whether the reader is already waiting or not yet, it must come back with DeviceGone.
+    device.Unplug();
+    reader.join();
+    EXPECT_EQ(status, HidIoStatus::DeviceGone);
+    EXPECT_EQ(Write(device, kUpdateRequest), HidIoStatus::DeviceGone);
+
+    const std::uint64_t before = device.Session();
+    device.Plug();
+    EXPECT_GT(device.Session(), before);
+    EXPECT_EQ(Write(device, kUpdateRequest), HidIoStatus::Ok);
+    EXPECT_EQ(ReadableReplies(device), std::vector<HidReport>{kUpdateReady});
+    EXPECT_EQ(device.Record().size(), 3u) << "the record outlives the replug";
+    EXPECT_EQ(device.PollCount(), 1u);
+}
+
+}  // namespace
+}  // namespace tarvex::sim::test

@@ -1,0 +1,137 @@
+#include "ui/LocalizedText.h"
+
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+#include <limits>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarvex {
+namespace {
+
+// Expected multi-line texts are written line by line so that every leading and trailing blank
+// stays visible; the texts break their lines with CR LF.
+std::string JoinCrLf(std::initializer_list<std::string_view> lines) {
+    std::string joined;
+    const char* separator = "";
+    for (const std::string_view line : lines) {
+        joined += separator;
+        joined += line;
+        separator = "\r\n";
+    }
+    return joined;
+}
+
+struct ExpectedText {
+    std::int32_t Index;
+    std::string Chinese;
+    std::string English;
+};
+
+const std::vector<ExpectedText>& ExpectedTexts() {
+    static const std::vector<ExpectedText> texts = {
+        {16,
+         JoinCrLf({"1.  手柄关机状态下按住 L + R + Start 键开机，顶部电源灯",
+                   "   闪烁（USB端口旁）。", "", "2. 插入 USB 线。 ", "",
+                   "3. 点击 USB 升级按钮，选择固件文件(.dat)升级。"}),
+         JoinCrLf({"1. While the controller is off, press and hold L + R + Start and",
+                   "   connect the controller to the PC via a USB cable. The",
+                   "   first profile light will blink.", "", "2. Connect to PC via USB cable.", "",
+                   "3. Click \"USB Update\" button and select firmware file(.dat)."})},
+        {17, "打开文件失败，请检查该文件！", "Open file error! Please check the file!"},
+        {23, "Tarvex Update", "Tarvex Update"},
+        {24, "文件类型中显示的内容", "File type"},
+        {25, "升级固件版本: V%.02f", "Update firmware version: V%.02f"},
+        {26, "升级成功.", "Firmware upgraded successful!"},
+        {27, "固件更新失败", "Firmware update failure"},
+        {31, "升级固件版本: V%.02f  Beta%d", "Update firmware version: V%.02f  Beta%d"},
+        {40,
+         JoinCrLf({"已找到升级设备，但无法打开：权限不足。",
+                   "请安装本程序附带的 udev 规则（60-tarvex-update.rules），然后重新插入设备。"}),
+         JoinCrLf({"The update device was found but cannot be opened: permission denied.",
+                   "Install the udev rule that comes with this program (60-tarvex-update.rules) "
+                   "and plug the device in again."})},
+    };
+    return texts;
+}
+
+TEST(LocalizedText, EveryTextIsByteExactInBothLanguages) {
+    for (const ExpectedText& text : ExpectedTexts()) {
+        SCOPED_TRACE(text.Index);
+        EXPECT_EQ(LoadLocalizedString(text.Index, kLanguageChineseSimplifiedPrc), text.Chinese);
+        EXPECT_EQ(LoadLocalizedString(text.Index, kLanguageEnglishUs), text.English);
+    }
+}
+
+TEST(LocalizedText, OnlyTheWholeIdentifier0x0804SelectsChinese) {
+    struct LanguageCase {
+        LanguageId Language;
+        bool Chinese;
+    };
+    const LanguageCase cases[] = {
+        {0x0804, true},   // Chinese Simplified, PRC
+        {0x0409, false},  // English, United States
+        {0x0404, false},  // Chinese, Taiwan
+        {0x0C04, false},  // Chinese, Hong Kong SAR
+        {0x1004, false},  // Chinese, Singapore
+        {0x0004, false},  // Chinese Simplified without a region
+        {0x0411, false},  // Japanese
+    };
+    for (const LanguageCase& language : cases) {
+        for (const ExpectedText& text : ExpectedTexts()) {
+            SCOPED_TRACE(testing::Message() << "language 0x" << std::hex << language.Language
+                                            << std::dec << ", index " << text.Index);
+            EXPECT_EQ(LoadLocalizedString(text.Index, language.Language),
+                      language.Chinese ? text.Chinese : text.English);
+        }
+    }
+}
+
+TEST(LocalizedText, IndexWithoutTextIsEmptyWithoutFallBack) {
+    constexpr std::int32_t kLowest = std::numeric_limits<std::int32_t>::min();
+    constexpr std::int32_t kHighest = std::numeric_limits<std::int32_t>::max();
+    const std::int32_t indexes[] = {20, 0, 15, 18, 32, 39, 41, -1000, kLowest, kHighest};
+    for (const std::int32_t index : indexes) {
+        for (const LanguageId language :
+             {LanguageId{0x0804}, LanguageId{0x0409}, LanguageId{0x0404}}) {
+            SCOPED_TRACE(testing::Message()
+                         << "index " << index << ", language 0x" << std::hex << language);
+            EXPECT_EQ(LoadLocalizedString(index, language), "");
+        }
+    }
+}
+
+TEST(LocalizedText, TitleIsTheSameInBothLanguages) {
+    EXPECT_EQ(LoadLocalizedString(23, kLanguageChineseSimplifiedPrc), "Tarvex Update");
+    EXPECT_EQ(LoadLocalizedString(23, kLanguageEnglishUs), "Tarvex Update");
+}
+
+TEST(LocalizedText, BitmapIdsAreTheEnglishPictures) {
+    EXPECT_EQ(LocalizedBitmapId(10), 4010u);
+    EXPECT_EQ(LocalizedBitmapId(13), 4013u);
+}
+
+// A language the test can change between two lookups.
+class CSwitchableUiLanguage final : public CUiLanguage {
+public:
+    LanguageId UserDefaultUiLanguage() const override { return m_Language; }
+    void Switch(LanguageId language) { m_Language = language; }
+
+private:
+    LanguageId m_Language = kLanguageEnglishUs;
+};
+
+TEST(LocalizedText, AsksTheLanguageAtEveryLookup) {
+    CSwitchableUiLanguage language;
+    language.Switch(kLanguageChineseSimplifiedPrc);
+    EXPECT_EQ(LoadLocalizedString(26, language), "升级成功.");
+    language.Switch(0x0409);
+    EXPECT_EQ(LoadLocalizedString(26, language), "Firmware upgraded successful!");
+    language.Switch(kLanguageChineseSimplifiedPrc);
+    EXPECT_EQ(LoadLocalizedString(26, language), "升级成功.");
+}
+
+}  // namespace
+}  // namespace tarvex

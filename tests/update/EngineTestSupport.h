@@ -1,0 +1,152 @@
+#pragma once
+// A window that records what the engine shows and answers its questions as a test says, and a
+// fixture with the engine over the virtual device.
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+
+#include "hid/Hid.h"
+#include "sim/SampleImage.h"
+#include "sim/VirtualHidPort.h"
+#include "update/UpdateEngine.h"
+
+namespace tarvex::testing {
+
+// Bound for waits on the engine's threads; a guard against hangs, never a measured time.
+inline constexpr std::chrono::seconds kHangGuard{20};
+
+struct Prompt {
+    std::string Text;
+    int Mode;
+};
+
+class CRecordingView final : public CUpdateView {
+public:
+    // --- answers and hooks, set before a run ---
+    std::optional<std::filesystem::path> ImageAnswer;
+    int QuestionAnswer = kPromptOk;
+    std::function<void(unsigned)> OnProgress;
+    std::function<void()> OnQuestion;
+
+    void EnableUpdateButton(bool enable) override {
+        std::lock_guard lock(m_Lock);
+        m_Buttons.push_back(enable);
+    }
+    void SetVersionText(const std::string& text) override {
+        std::lock_guard lock(m_Lock);
+        m_VersionTexts.push_back(text);
+        m_Changed.notify_all();
+    }
+    void SetProgress(unsigned position) override {
+        {
+            std::lock_guard lock(m_Lock);
+            m_Progress.push_back(position);
+        }
+        if (OnProgress) {
+            OnProgress(position);
+        }
+    }
+    int ShowPrompt(const std::string& text, int mode) override {
+        {
+            std::lock_guard lock(m_Lock);
+            m_Prompts.push_back({text, mode});
+        }
+        if (mode == kPromptQuestion) {
+            if (OnQuestion) {
+                OnQuestion();
+            }
+            return QuestionAnswer;
+        }
+        return kPromptOk;
+    }
+    void ShowSuccessBox(const std::string& text, const std::string& caption) override {
+        std::lock_guard lock(m_Lock);
+        m_SuccessBoxes.push_back({text, caption});
+    }
+    std::optional<std::filesystem::path> AskImagePath(const std::string& filter,
+                                                      const std::filesystem::path&) override {
+        std::lock_guard lock(m_Lock);
+        m_Filters.push_back(filter);
+        return ImageAnswer;
+    }
+    void OnUpdateRunEnded(UpdateOutcome outcome) override {
+        std::lock_guard lock(m_Lock);
+        m_Outcomes.push_back(outcome);
+        m_Changed.notify_all();
+    }
+
+    // Waits for the next run to end; empty if none did within the hang guard.
+    std::optional<UpdateOutcome> WaitForRunEnd() {
+        std::unique_lock lock(m_Lock);
+        const std::size_t seen = m_OutcomesTaken;
+        if (!m_Changed.wait_for(lock, kHangGuard, [&] { return m_Outcomes.size() > seen; })) {
+            return std::nullopt;
+        }
+        return m_Outcomes[m_OutcomesTaken++];
+    }
+    bool WaitForVersionText(const std::string& text) {
+        std::unique_lock lock(m_Lock);
+        return m_Changed.wait_for(lock, kHangGuard, [&] {
+            return std::find(m_VersionTexts.begin(), m_VersionTexts.end(), text) !=
+                   m_VersionTexts.end();
+        });
+    }
+
+    std::vector<Prompt> Prompts() const { return Locked(m_Prompts); }
+    std::vector<std::pair<std::string, std::string>> SuccessBoxes() const {
+        return Locked(m_SuccessBoxes);
+    }
+    std::vector<unsigned> Progress() const { return Locked(m_Progress); }
+    std::vector<bool> Buttons() const { return Locked(m_Buttons); }
+    std::vector<std::string> VersionTexts() const { return Locked(m_VersionTexts); }
+    std::vector<std::string> Filters() const { return Locked(m_Filters); }
+    std::size_t RunsEnded() const { return Locked(m_Outcomes).size(); }
+
+private:
+    template <typename T>
+    T Locked(const T& value) const {
+        std::lock_guard lock(m_Lock);
+        return value;
+    }
+
+    mutable std::mutex m_Lock;
+    std::condition_variable m_Changed;
+    std::vector<Prompt> m_Prompts;
+    std::vector<std::pair<std::string, std::string>> m_SuccessBoxes;
+    std::vector<unsigned> m_Progress;
+    std::vector<bool> m_Buttons;
+    std::vector<std::string> m_VersionTexts;
+    std::vector<std::string> m_Filters;
+    std::vector<UpdateOutcome> m_Outcomes;
+    std::size_t m_OutcomesTaken = 0;
+};
+
+// Waits until `condition` holds; false if it never did within the hang guard.
+bool WaitUntil(const std::function<bool()>& condition);
+
+class EngineFixture : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Writes an image made from `spec` and makes it the file dialog's answer.
+    std::filesystem::path UseImage(const sim::SampleImageSpec& spec);
+    // Presses the update button and waits for the run's end.
+    std::optional<UpdateOutcome> RunUpdate();
+    std::size_t HeaderCount() const;
+
+    std::filesystem::path m_Folder;
+    std::shared_ptr<sim::CVirtualUpdateDevice> m_pDevice =
+        std::make_shared<sim::CVirtualUpdateDevice>();
+    sim::CVirtualHidPort m_Port;
+    sim::CVirtualUsbDeviceList m_Usb;
+    CHid m_Hid{m_Port, m_Usb};
+    CRecordingView m_View;
+    CFixedUiLanguage m_Language{kLanguageEnglishUs};
+    std::unique_ptr<CUpdateEngine> m_pEngine;
+};
+
+}  // namespace tarvex::testing

@@ -1,0 +1,39 @@
+#pragma once
+// The numbered text table in Simplified Chinese and English. A caller names a text by its
+// message index; the Chinese text has id 3000 + index, the English 4000 + index. Texts are
+// UTF-8 and keep their \r\n line breaks. Safe on any thread: the table is constant.
+
+#include <cstdint>
+#include <string>
+
+#include "platform/UiLanguage.h"
+
+namespace tarvex {
+
+inline constexpr std::int32_t kTextInstructions = 16;
+inline constexpr std::int32_t kTextOpenFileError = 17;
+inline constexpr std::int32_t kTextTitle = 23;
+inline constexpr std::int32_t kTextFileType = 24;
+inline constexpr std::int32_t kTextConfirmVersion = 25;  // "%.02f" of the version / 100
+inline constexpr std::int32_t kTextSuccess = 26;
+inline constexpr std::int32_t kTextFailure = 27;
+inline constexpr std::int32_t kTextConfirmBetaVersion = 31;  // "%.02f", then "%d" beta number
+// The update device is present but its device node is not accessible to this user.
+inline constexpr std::int32_t kTextDevicePermissionDenied = 40;
+
+inline constexpr std::uint16_t kChineseTextBase = 3000;
+inline constexpr std::uint16_t kEnglishTextBase = 4000;
+
+// Text of `index` in the language the identifier selects: Chinese only for exactly 0x0804.
+// Empty when that language has no text for the index; there is no fall-back.
+std::string LoadLocalizedString(std::int32_t index, LanguageId language);
+
+// Same, asking `language` anew at every call.
+std::string LoadLocalizedString(std::int32_t index, const CUiLanguage& language);
+
+// Picture id for the prompt's buttons; always the English pictures.
+constexpr std::uint32_t LocalizedBitmapId(std::uint32_t index) {
+    return kEnglishTextBase + index;
+}
+
+}  // namespace tarvex

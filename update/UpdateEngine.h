@@ -1,0 +1,126 @@
+#pragma once
+// CUpdateEngine: the update's control, the dispatch of the device's replies, the image
+// selection and the transfer state machine. It owns the worker threads and the record of the
+// running transfer; the window (CUpdateView) is a thin view over it.
+//
+// Threads:
+//  - Initialise, OnUsbUpdate, StartVersionQuery, OnDeviceChange run on the window's thread.
+//  - VersionQueryWorker and UpdateWorker run the receive loop. Only one loop reads and
+//    dispatches at a time (m_ReceiveLock), so every reply is handled exactly once, whichever
+//    loop reads it; a version reply ends the version query also when the update loop reads it.
+//  - HandleDeviceReport, SelectFirmwareImage, TransferStep, StopTransfer and FailTransfer run
+//    on the worker that read the reply, under m_ReceiveLock. Tests and fuzzers call them
+//    directly through DispatchReport, which takes the same lock.
+//  - The shared values (UpdateStopped, DeviceVersion, TransferState, TotalLength) are atomics.
+// The destructor stops every worker and joins it; a view must let a blocked question return
+// when its window goes away.
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <mutex>
+#include <span>
+#include <string>
+
+#include "hid/Hid.h"
+#include "platform/UiLanguage.h"
+#include "update/TransferContext.h"
+#include "update/UpdateView.h"
+#include "update/VersionText.h"
+#include "update/WorkerThreads.h"
+
+namespace tarvex {
+
+// Device-change notices.
+inline constexpr std::uint32_t kDeviceNodesChanged = 7;
+inline constexpr std::uint32_t kDeviceArrival = 0x8000;
+inline constexpr std::uint32_t kDeviceRemoveComplete = 0x8004;
+
+// Consecutive receive passes whose read and poll both failed outright (not a time-out) after
+// which a device is taken as gone; keeps a broken handle from spinning a loop forever.
+inline constexpr int kMaxConsecutiveIoFailures = 20;
+
+struct EngineShared {
+    std::atomic<std::uint32_t> UpdateStopped{1};  // 0 while an update run is active
+    std::atomic<std::uint32_t> DeviceVersion{kDeviceVersionUnknown};
+    std::atomic<std::uint32_t> TransferState{kStatePayloadSent};
+    std::atomic<std::uint32_t> TotalLength{0};
+};
+
+class CUpdateEngine {
+public:
+    CUpdateEngine(CHid& hid, CUpdateView& view, const CUiLanguage& language);
+    ~CUpdateEngine();
+    CUpdateEngine(const CUpdateEngine&) = delete;
+    CUpdateEngine& operator=(const CUpdateEngine&) = delete;
+
+    // --- window thread ---
+    // Start-up: resets the shared values, detects a device, enables the button and starts the
+    // version query as the result says.
+    void Initialise();
+    // The update button. Returns whether an HID update run was started. A drive-mode device
+    // starts nothing here (DriveModePresent tells the caller why).
+    bool OnUsbUpdate();
+    void StartVersionQuery();
+    void OnDeviceChange(std::uint32_t eventType);
+    void RefreshDeviceState();
+    void ShowVersionText(bool show);
+    // Stops the receive loops and joins every worker; a run still active ends without a message.
+    void Shutdown();
+
+    // --- receive-loop side (under m_ReceiveLock) ---
+    // `report` is what ReadReport delivered: report byte 1 onward.
+    void HandleDeviceReport(std::uint8_t sendMode, std::span<const std::uint8_t> report);
+    // `reply` starts at report byte 6 (the reply code).
+    void TransferStep(std::uint8_t sendMode, std::span<const std::uint8_t> reply);
+    int SelectFirmwareImage(std::uint8_t sendMode);
+    std::uint32_t ImageTotalLength();
+    void StopTransfer();
+    void FailTransfer();
+
+    // Takes the receive lock and dispatches one report, as a receive loop would.
+    void DispatchReport(std::span<const std::uint8_t> report);
+
+    // --- observation ---
+    const EngineShared& Shared() const { return m_Shared; }
+    bool UpdateRunActive() const { return m_Shared.UpdateStopped.load() == 0; }
+    UpdateOutcome LastRunOutcome() const { return m_RunOutcome.load(); }
+    std::string VersionText() const;
+    std::size_t RunningWorkers() const { return m_Workers.RunningCount(); }
+    CHid& Hid() { return m_Hid; }
+
+private:
+    enum class PassResult { Continue, DeviceGone };
+
+    void VersionQueryWorker();
+    void UpdateWorker();
+    PassResult ReceivePass(int& consecutiveFailures);
+    void EndRun(UpdateOutcome outcome);
+    void FinishRun();
+    void StepHeaderAcknowledged(std::uint8_t sendMode);
+    void StepSendNextChunk(std::uint8_t sendMode);
+    bool SendChunk(std::uint8_t sendMode, std::uint32_t expectedAtLeast);
+    void RecordDeviceVersion(std::uint32_t version);
+    std::string Text(std::int32_t index) const;
+
+    CHid& m_Hid;
+    CUpdateView& m_View;
+    const CUiLanguage& m_Language;
+
+    EngineShared m_Shared;
+    std::atomic<UpdateOutcome> m_RunOutcome{UpdateOutcome::Failed};
+    std::atomic<bool> m_bShutdown{false};
+
+    std::mutex m_ReceiveLock;  // one receive loop reads and dispatches at a time
+    std::array<std::uint8_t, kHidReportSize> m_InputReport{};
+    TransferContext m_Transfer;
+    std::filesystem::path m_ImagePath;
+    std::uint32_t m_HeaderOffset = 0;
+
+    mutable std::mutex m_VersionTextLock;
+    std::string m_VersionText;
+
+    CWorkerThreads m_Workers;  // last: joined before the members above go away
+};
+
+}  // namespace tarvex

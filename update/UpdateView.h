@@ -1,0 +1,51 @@
+#pragma once
+// What the update engine needs of the window. The terminal front end implements it on the
+// console, the dialog with widgets. The engine knows nothing else of either.
+//
+// Threads: every call may come from a worker thread. An implementation carries control updates
+// to its own UI thread; calls that return an answer (ShowPrompt, AskImagePath, ShowSuccessBox)
+// block the calling worker until the user answers, never the UI thread.
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace tarvex {
+
+// Prompt modes and results.
+inline constexpr int kPromptNotice = 0;    // OK only
+inline constexpr int kPromptQuestion = 1;  // OK and Cancel
+inline constexpr int kPromptOk = 1;
+inline constexpr int kPromptCancel = 2;
+inline constexpr int kPromptNotCreated = -1;
+
+// How an update run ended, for front ends that report it (the terminal's exit status).
+enum class UpdateOutcome {
+    Succeeded,
+    Failed,        // the device refused, went away, or the image failed during the transfer
+    Cancelled,     // the user cancelled the file choice or declined the version
+    ImageRefused,  // the image could not be opened or cannot hold what it declares
+};
+
+const char* ToString(UpdateOutcome outcome);
+
+class CUpdateView {
+public:
+    virtual ~CUpdateView() = default;
+
+    virtual void EnableUpdateButton(bool enable) = 0;
+    virtual void SetVersionText(const std::string& text) = 0;
+    // Position in percent. It can exceed 100 after a last chunk that carries bytes past the
+    // payload; a widget that ignores such values must clamp.
+    virtual void SetProgress(unsigned position) = 0;
+    // Returns kPromptOk, kPromptCancel or kPromptNotCreated.
+    virtual int ShowPrompt(const std::string& text, int mode) = 0;
+    virtual void ShowSuccessBox(const std::string& text, const std::string& caption) = 0;
+    // The open-file dialog: a chosen path, or nothing when the user cancelled.
+    virtual std::optional<std::filesystem::path> AskImagePath(
+        const std::string& filter, const std::filesystem::path& initialFolder) = 0;
+    // Called on the update worker once a run has ended and the device state was refreshed.
+    virtual void OnUpdateRunEnded(UpdateOutcome outcome) = 0;
+};
+
+}  // namespace tarvex
