@@ -70,11 +70,15 @@ bool CUpdateEngine::OnUsbUpdate() {
     if (!m_Hid.OpenDevice()) {
         return false;
     }
+    BeginUpdateRun();
+    m_Workers.Start([this] { UpdateWorker(); });
+    return true;
+}
+
+void CUpdateEngine::BeginUpdateRun() {
     m_RunOutcome.store(UpdateOutcome::Failed);
     m_Shared.UpdateStopped.store(0);
     m_View.EnableUpdateButton(false);
-    m_Workers.Start([this] { UpdateWorker(); });
-    return true;
 }
 
 void CUpdateEngine::StartVersionQuery() {

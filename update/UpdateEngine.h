@@ -61,6 +61,9 @@ public:
     // The update button. Returns whether an HID update run was started. A drive-mode device
     // starts nothing here (DriveModePresent tells the caller why).
     bool OnUsbUpdate();
+    // Marks an HID update run active and disables the button; OnUsbUpdate then starts the worker
+    // that drives it. Harnesses that feed replies through DispatchReport call it alone.
+    void BeginUpdateRun();
     void StartVersionQuery();
     void OnDeviceChange(std::uint32_t eventType);
     void RefreshDeviceState();
