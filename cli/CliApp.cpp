@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "cli/ConsoleUpdateView.h"
+#include "cli/DeviceWait.h"
 #include "cli/ReportTrace.h"
 #include "hid/DeviceIdentity.h"
 #include "hid/Hid.h"
@@ -37,20 +38,78 @@ int ExitStatusFor(UpdateOutcome outcome) {
     return kExitUpdateFailed;
 }
 
+// A drive-copy run: the engine picks the volume and reports through the view. Waits for the
+// run to end also after an interrupt, so that a copy already being written is reported as what
+// it became rather than as cancelled.
+int RunDriveCopy(CUpdateEngine& engine, CConsoleUpdateView& view, const CliStreams& streams,
+                 const std::atomic<bool>& stopRequested) {
+    if (!engine.OnUsbUpdate()) {
+        streams.Err << "The drive-copy update could not be started.\n";
+        return kExitUpdateFailed;
+    }
+    view.WaitForRunEnd(stopRequested);
+    engine.Shutdown();
+    const DriveCopyFailure failure = engine.LastDriveCopyFailure();
+    if (failure == DriveCopyFailure::NoMatchingVolume) {
+        streams.Err << "No mounted volume has the drive-mode device's size (104 KiB): mount the "
+                       "device's volume, then run the update again.\n";
+    } else if (failure != DriveCopyFailure::None) {
+        streams.Err << "Drive-copy update: " << ToString(failure) << ".\n";
+    }
+    return ExitStatusFor(engine.LastRunOutcome());
+}
+
+// --wait: kExitSuccess to go on with the update (also when the time ran out: the update then
+// says that no device was found), else the status to end with.
+int WaitForDevice(const CliOptions& options, CHid& hid, const CliPlatform& platform,
+                  const CliStreams& streams, const std::atomic<bool>& stopRequested) {
+    const auto announce = [&] {
+        streams.Out << "Waiting for an updatable device: put the device in update mode and plug "
+                       "it in";
+        if (options.WaitLimit.count() > 0) {
+            streams.Out << " (at most " << options.WaitLimit.count() << " s)";
+        }
+        streams.Out << "..." << std::endl;
+    };
+    switch (WaitForUpdatableDevice(hid, platform.pDeviceNotices, options.WaitLimit, stopRequested,
+                                   announce)) {
+        case DeviceWaitResult::Interrupted:
+            streams.Err << "Cancelled.\n";
+            return kExitCancelled;
+        case DeviceWaitResult::CannotWait:
+            streams.Err << "Cannot wait for a device: this system delivers no device notices.\n";
+            return kExitUpdateFailed;
+        case DeviceWaitResult::Found:
+        case DeviceWaitResult::Locked:
+        case DeviceWaitResult::TimedOut:
+            break;
+    }
+    return kExitSuccess;
+}
+
 int RunUpdate(const CliOptions& options, CHidPort& hidPort, const CliPlatform& platform,
               const CliStreams& streams, const std::atomic<bool>& stopRequested) {
-    CHid hid(hidPort, platform.UsbDevices);
+    // Only a waiting run listens to the notices; the others look once.
+    CHid hid(hidPort, platform.UsbDevices, options.Wait ? platform.pDeviceNotices : nullptr);
     CConsoleUpdateView view(
         streams.Out, streams.Err,
         ConsoleSettings{options.ImagePath, options.AssumeYes, streams.bInputIsTerminal,
                         streams.bOutputIsTerminal, streams.InputFd});
-    CUpdateEngine engine(hid, view, platform.Language);
+    DriveCopyServices driveCopy = platform.DriveCopy;
+    if (driveCopy.pUsbDevices == nullptr) {
+        driveCopy.pUsbDevices = &platform.UsbDevices;
+    }
+    CUpdateEngine engine(hid, view, platform.Language, driveCopy);
 
+    if (options.Wait) {
+        const int waitStatus = WaitForDevice(options, hid, platform, streams, stopRequested);
+        if (waitStatus != kExitSuccess) {
+            return waitStatus;
+        }
+    }
     engine.Initialise();
     if (hid.DriveModePresent()) {
-        streams.Err << "A drive-mode device is attached, but this build cannot update drive-mode "
-                       "devices yet.\n";
-        return kExitUpdateFailed;
+        return RunDriveCopy(engine, view, streams, stopRequested);
     }
     if (!hid.DevicePresent()) {
         if (hid.UpdateDeviceOpenError() == HidOpenError::PermissionDenied) {
@@ -64,7 +123,12 @@ int RunUpdate(const CliOptions& options, CHidPort& hidPort, const CliPlatform& p
     }
     view.WaitForVersionText(kVersionWait);
     if (!engine.OnUsbUpdate()) {
-        streams.Err << "The update device could not be opened.\n";
+        if (hid.LastOpenError() == HidOpenError::PermissionDenied) {
+            streams.Err << LoadLocalizedString(kTextDevicePermissionDenied, platform.Language)
+                        << '\n';
+        } else {
+            streams.Err << "The update device could not be opened.\n";
+        }
         return kExitUpdateFailed;
     }
     const auto outcome = view.WaitForRunEnd(stopRequested);

@@ -5,9 +5,11 @@
 #include <ostream>
 
 #include "cli/CliOptions.h"
+#include "platform/DeviceNoticeSource.h"
 #include "platform/HidPort.h"
 #include "platform/UiLanguage.h"
 #include "platform/UsbDeviceList.h"
+#include "update/DriveCopy.h"
 
 namespace tarvex {
 
@@ -15,6 +17,11 @@ struct CliPlatform {
     CHidPort& HidPort;
     CUsbDeviceList& UsbDevices;
     const CUiLanguage& Language;
+    // The volumes, file writer and folders of a drive-copy run; empty members make such a run
+    // fail without writing anything.
+    DriveCopyServices DriveCopy{};
+    // The device notices --wait listens to; null where there are none (--wait then fails).
+    CDeviceNoticeSource* pDeviceNotices = nullptr;
 };
 
 struct CliStreams {

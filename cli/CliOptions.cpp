@@ -1,9 +1,28 @@
 #include "cli/CliOptions.h"
 
+#include <charconv>
+
 namespace tarvex {
 
+namespace {
+
+// A whole number of seconds from 1 to a day.
+std::optional<std::chrono::seconds> ParseWaitSeconds(std::string_view text) {
+    constexpr unsigned kLongestWait = 24 * 60 * 60;
+    unsigned seconds = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), seconds);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() || seconds == 0 ||
+        seconds > kLongestWait) {
+        return std::nullopt;
+    }
+    return std::chrono::seconds(seconds);
+}
+
+}  // namespace
+
 std::string CliUsage() {
-    return "Usage: tarvex-update-cli [--virtual[=hid|drive]] [--yes] [--trace] IMAGE.dat\n"
+    return "Usage: tarvex-update-cli [--virtual[=hid|drive]] [--wait[=SECONDS]] [--yes] [--trace]\n"
+           "                         IMAGE.dat\n"
            "       tarvex-update-cli [--virtual[=hid|drive]] --list\n"
            "\n"
            "Updates the firmware of one attached USB game controller or receiver in update mode\n"
@@ -14,6 +33,8 @@ std::string CliUsage() {
            "  --virtual[=hid]   use the built-in virtual HID update device (firmware V1.05)\n"
            "                    instead of looking for hardware\n"
            "  --virtual=drive   attach a virtual drive-mode device (product 0x6A01)\n"
+           "  --wait[=SECONDS]  when no updatable device is attached, wait for one to be plugged\n"
+           "                    in (at most SECONDS), then update it\n"
            "  --yes             answer OK to the firmware version question\n"
            "                    (without a terminal and without --yes it is declined)\n"
            "  --trace           print every HID report sent (>) and received (<) on standard\n"
@@ -40,6 +61,16 @@ CliParseResult ParseCliArguments(std::span<const std::string_view> arguments) {
                 options.AssumeYes = true;
             } else if (argument == "--trace") {
                 options.Trace = true;
+            } else if (argument == "--wait") {
+                options.Wait = true;
+            } else if (argument.starts_with("--wait=")) {
+                const auto seconds = ParseWaitSeconds(argument.substr(7));
+                if (!seconds) {
+                    return {std::nullopt, "bad wait time '" + std::string(argument.substr(7)) +
+                                              "' (use --wait=SECONDS, from 1 to 86400)"};
+                }
+                options.Wait = true;
+                options.WaitLimit = *seconds;
             } else if (argument == "--virtual" || argument == "--virtual=hid") {
                 options.Virtual = VirtualDeviceKind::Hid;
             } else if (argument == "--virtual=drive") {
@@ -65,6 +96,9 @@ CliParseResult ParseCliArguments(std::span<const std::string_view> arguments) {
     if (options.List) {
         if (haveImage) {
             return {std::nullopt, "--list takes no image"};
+        }
+        if (options.Wait) {
+            return {std::nullopt, "--wait goes with an update, not with --list"};
         }
         return {options, {}};
     }

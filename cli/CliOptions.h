@@ -1,6 +1,7 @@
 #pragma once
 // Command line of the terminal program.
 
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <span>
@@ -22,6 +23,9 @@ struct CliOptions {
     bool AssumeYes = false;
     bool Trace = false;
     VirtualDeviceKind Virtual = VirtualDeviceKind::None;
+    // --wait[=SECONDS]: wait for an updatable device to be plugged in (WaitLimit 0: no limit).
+    bool Wait = false;
+    std::chrono::seconds WaitLimit{0};
     std::filesystem::path ImagePath;
 };
 

@@ -10,6 +10,7 @@
 
 #include "cli/CliApp.h"
 #include "hid/DeviceIdentity.h"
+#include "platform/SystemServices.h"
 #include "platform/linux/PosixUiLanguage.h"
 #include "sim/VirtualHidPort.h"
 
@@ -20,20 +21,6 @@ std::atomic<bool> StopRequested{false};
 extern "C" void OnInterrupt(int) {
     StopRequested.store(true);
 }
-
-// Without a hardware backend nothing is listed; the virtual device is the way to try the tool.
-class CNoHardwareHidPort final : public tarvex::CHidPort {
-public:
-    std::vector<tarvex::HidInterfaceInfo> ListHidInterfaces() override { return {}; }
-    tarvex::HidOpenResult OpenHidInterface(const std::string&) override {
-        return {nullptr, tarvex::HidOpenError::NotFound};
-    }
-};
-
-class CNoHardwareUsbDeviceList final : public tarvex::CUsbDeviceList {
-public:
-    std::vector<tarvex::UsbDeviceInfo> ListUsbDevices() override { return {}; }
-};
 
 }  // namespace
 
@@ -61,24 +48,30 @@ int main(int argc, char** argv) {
     CPosixUiLanguage language;
     sim::CVirtualHidPort virtualHid;
     sim::CVirtualUsbDeviceList virtualUsb;
-    CNoHardwareHidPort noHardwareHid;
-    CNoHardwareUsbDeviceList noHardwareUsb;
-    CHidPort* pHidPort = &noHardwareHid;
-    CUsbDeviceList* pUsbDevices = &noHardwareUsb;
+    SystemServices system;
+    CHidPort* pHidPort = &virtualHid;
+    CUsbDeviceList* pUsbDevices = &virtualUsb;
     if (options.Virtual != VirtualDeviceKind::None) {
-        pHidPort = &virtualHid;
-        pUsbDevices = &virtualUsb;
         if (options.Virtual == VirtualDeviceKind::Hid) {
             virtualHid.AttachUpdateDevice(std::make_shared<sim::CVirtualUpdateDevice>());
         } else {
             virtualUsb.AddDevice(kTargetVendorId, kDriveModeProductIds[0]);
         }
     } else {
-        std::cerr << "This build has no hardware backend yet; use --virtual to try the tool "
-                     "against the built-in virtual device.\n";
+        system = CreateSystemServices();
+        pHidPort = system.HidPort.get();
+        pUsbDevices = system.UsbDevices.get();
     }
 
     const CliStreams streams{std::cout, std::cerr, STDIN_FILENO, isatty(STDIN_FILENO) == 1,
                              isatty(STDOUT_FILENO) == 1};
-    return RunCli(options, CliPlatform{*pHidPort, *pUsbDevices, language}, streams, StopRequested);
+    // Real volumes also with a virtual device: --virtual=drive copies onto whatever mounted
+    // volume has the device's size.
+    const FileSystemServices files = CreateFileSystemServices();
+    const DriveCopyServices driveCopy{files.Volumes.get(), pUsbDevices, files.FileWriter.get(),
+                                      files.ProgramFolder, files.CacheFolder};
+    return RunCli(
+        options,
+        CliPlatform{*pHidPort, *pUsbDevices, language, driveCopy, system.DeviceNotices.get()},
+        streams, StopRequested);
 }

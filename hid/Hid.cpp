@@ -6,10 +6,14 @@
 
 namespace tarvex {
 
-CHid::CHid(CHidPort& hidPort, CUsbDeviceList& usbDevices)
-    : m_HidPort(hidPort), m_UsbDevices(usbDevices) {}
+CHid::CHid(CHidPort& hidPort, CUsbDeviceList& usbDevices, CDeviceNoticeSource* notices)
+    : m_HidPort(hidPort), m_UsbDevices(usbDevices), m_pNotices(notices) {}
 
-CHid::~CHid() = default;
+CHid::~CHid() {
+    if (m_bHidNoticesTaken.load()) {
+        m_pNotices->UnregisterHidNotices();
+    }
+}
 
 std::shared_ptr<CHidConnection> CHid::CurrentConnection() const {
     std::lock_guard lock(m_StateLock);
@@ -42,6 +46,10 @@ bool CHid::DetectDevice() {
     std::uint32_t mode = m_DeviceMode.load();
     const auto probe = OpenHidDevice(mode);
     m_DeviceMode.store(mode);
+    // After the search, also a failed one: arrivals are what the window waits for next.
+    if (!m_bNotifyRegistered.exchange(true) && m_pNotices != nullptr) {
+        m_bHidNoticesTaken.store(m_pNotices->RegisterHidNotices());
+    }
     m_bDevicePresent.store(probe != nullptr);
     return probe != nullptr;
 }

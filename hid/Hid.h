@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "hid/ReportLayout.h"
+#include "platform/DeviceNoticeSource.h"
 #include "platform/HidPort.h"
 #include "platform/UsbDeviceList.h"
 
@@ -35,13 +36,17 @@ inline constexpr std::chrono::milliseconds kReadTimeoutDuringTransfer{10};
 
 class CHid {
 public:
-    CHid(CHidPort& hidPort, CUsbDeviceList& usbDevices);
+    // `notices`, when given, must outlive this object: the first detection that searches for
+    // the HID device registers there for HID arrival and removal notices, and destruction
+    // withdraws a registration that took.
+    CHid(CHidPort& hidPort, CUsbDeviceList& usbDevices, CDeviceNoticeSource* notices = nullptr);
     virtual ~CHid();
     CHid(const CHid&) = delete;
     CHid& operator=(const CHid&) = delete;
 
     // Whether an updatable device of either kind is attached. Sets DriveModePresent and
-    // DeviceMode; on the HID path also the device path and DevicePresent. Detections never
+    // DeviceMode; on the HID path also the device path, DevicePresent and, the first time, the
+    // notice registration (attempted once, whether or not it takes). Detections never
     // overlap, and DeviceMode is published once per detection, so report I/O on a worker never
     // sees the passing "foreign" value of an interface examined on the way.
     bool DetectDevice();
@@ -77,6 +82,8 @@ public:
     // the update device's IDs (None when nothing of the kind happened).
     HidOpenError LastOpenError() const { return m_LastOpenError.load(); }
     HidOpenError UpdateDeviceOpenError() const { return m_UpdateDeviceOpenError.load(); }
+    // Whether a detection has reached the HID search and so attempted the notice registration.
+    bool NotifyRegistered() const { return m_bNotifyRegistered.load(); }
 
 private:
     std::shared_ptr<CHidConnection> CurrentConnection() const;
@@ -84,6 +91,7 @@ private:
 
     CHidPort& m_HidPort;
     CUsbDeviceList& m_UsbDevices;
+    CDeviceNoticeSource* const m_pNotices;
 
     std::mutex m_DetectLock;  // one detection at a time
     std::atomic<std::uint32_t> m_DeviceMode{kDeviceModeNone};
@@ -91,6 +99,8 @@ private:
     std::atomic<bool> m_bDevicePresent{false};
     std::atomic<HidOpenError> m_LastOpenError{HidOpenError::None};
     std::atomic<HidOpenError> m_UpdateDeviceOpenError{HidOpenError::None};
+    std::atomic<bool> m_bNotifyRegistered{false};  // written under m_DetectLock
+    std::atomic<bool> m_bHidNoticesTaken{false};   // the registration took
 
     mutable std::mutex m_StateLock;  // guards m_DevicePath and m_pConnection
     std::string m_DevicePath;

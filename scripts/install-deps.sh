@@ -31,6 +31,17 @@ packages=(
   qt6-base-dev
   xvfb
   xauth
+  # the real-device tests in a QEMU guest (tests/vm/): the emulator, a static busybox for the
+  # guest's initramfs, FAT volumes, cpio and depmod to build the initramfs, xz and readelf to
+  # cut the uncompressed kernel out of Debian's bzImage, setpriv for the non-root run
+  qemu-system-x86
+  busybox-static
+  dosfstools
+  cpio
+  kmod
+  xz-utils
+  binutils
+  util-linux
 )
 
 if [[ "${1:-}" == "--list" ]]; then

@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
 # Installs the dependencies, builds with warnings as errors (`ci` preset) and runs the whole test
 # suite. With --all, or when CI=true, it then builds and runs the suite again under
-# AddressSanitizer with UndefinedBehaviorSanitizer (`asan`) and under ThreadSanitizer (`tsan`).
+# AddressSanitizer with UndefinedBehaviorSanitizer (`asan`) and under ThreadSanitizer (`tsan`),
+# runs the benchmarks of the `ci` build briefly (their figures are printed, never compared with
+# anything), runs every fuzz target for FUZZ_SECONDS (default 60) through
+# scripts/run-fuzzers.sh, and runs the real-device tests of the `ci` build in a QEMU guest
+# (tests/vm/run-vm-tests.sh, a few minutes).
 #
 #   bash scripts/run-tests.sh          ci preset only
-#   bash scripts/run-tests.sh --all    ci, asan and tsan presets
+#   bash scripts/run-tests.sh --all    ci, asan and tsan presets, benchmarks, fuzzers, guest
 #
 # Every preset runs even when an earlier one failed, so that one run shows all the failures; the
 # exit status is non-zero if any stage failed. ctest's output of each run is also kept in
@@ -14,7 +18,9 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 usage() {
   echo "usage: bash scripts/run-tests.sh [--all]"
-  echo "  --all   also build and test the asan and tsan presets (the default when CI=true)"
+  echo "  --all   also build and test the asan and tsan presets, run the benchmarks briefly and"
+  echo "          the fuzz targets for FUZZ_SECONDS each, then the real-device tests in a"
+  echo "          QEMU guest (the default when CI=true)"
 }
 
 with_sanitizers=false
@@ -36,7 +42,9 @@ banner() {
   printf '\n==> %s\n' "$*"
 }
 
-banner "Stages: install dependencies, then preset(s) ${presets[*]}"
+stages="preset(s) ${presets[*]}"
+$with_sanitizers && stages+=", benchmarks, fuzzers (${FUZZ_SECONDS:-60} s each), guest"
+banner "Stages: install dependencies, then $stages"
 bash scripts/install-deps.sh
 
 # Clang 14's ThreadSanitizer cannot map its shadow memory when the kernel randomises mmap with
@@ -97,6 +105,43 @@ for preset in "${presets[@]}"; do
     all_counted=false
   fi
 done
+
+if $with_sanitizers; then
+  # A benchmark that cannot run fails the stage; its figures never do.
+  banner "[bench] tarvex_bench of the ci build, briefly"
+  started=$SECONDS
+  if [[ ! -x build/ci/bench/tarvex_bench ]]; then
+    results+=("bench: not run (the ci build did not produce it)")
+    any_failed=true
+  elif build/ci/bench/tarvex_bench --benchmark_min_time=0.05; then
+    results+=("bench: ran ($((SECONDS - started)) s; figures above, not gated)")
+  else
+    results+=("bench: FAILED to run")
+    any_failed=true
+  fi
+
+  banner "[fuzz] every fuzz target, ${FUZZ_SECONDS:-60} s each"
+  started=$SECONDS
+  if bash scripts/run-fuzzers.sh; then
+    results+=("fuzz: passed ($((SECONDS - started)) s)")
+  else
+    results+=("fuzz: FAILED (failing inputs in fuzz/crashes/)")
+    any_failed=true
+  fi
+
+  # The ci build's programs and tests against real kernel devices (uhid, USB gadgets, a
+  # mass-storage volume) in a QEMU guest; the harness ends with "N passed, M failed".
+  banner "[vm] real HID and USB devices in a QEMU guest (tests/vm/run-vm-tests.sh)"
+  started=$SECONDS
+  vm_log=build/ci/vm-tests.log
+  mkdir -p build/ci
+  if bash tests/vm/run-vm-tests.sh --build build/ci 2>&1 | tee "$vm_log"; then
+    results+=("vm: passed ($(tail -n 1 "$vm_log"); $((SECONDS - started)) s)")
+  else
+    results+=("vm: FAILED ($(tail -n 1 "$vm_log"); console in build/ci/vm/run/)")
+    any_failed=true
+  fi
+fi
 
 banner "Summary"
 printf '  %s\n' "${results[@]}"

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "hid/DeviceIdentity.h"
+#include "platform/HidReportFraming.h"
 
 namespace tarvex::sim {
 
@@ -21,8 +22,8 @@ public:
         return HidIoStatus::TimedOut;
     }
 
-    HidIoStatus WriteOutputReport(std::span<const std::uint8_t> /*report*/) override {
-        return HidIoStatus::Ok;
+    HidIoStatus WriteOutputReport(std::span<const std::uint8_t> report) override {
+        return CheckOutputReport(report);
     }
 };
 
@@ -30,20 +31,34 @@ public:
 // real handle does not survive the device being unplugged, even when the device comes back.
 class CUpdateDeviceConnection final : public CHidConnection {
 public:
-    CUpdateDeviceConnection(std::shared_ptr<CVirtualUpdateDevice> device, std::uint64_t session)
-        : m_pDevice(std::move(device)), m_Session(session) {}
+    CUpdateDeviceConnection(std::shared_ptr<CVirtualUpdateDevice> device, std::uint64_t session,
+                            bool bNumbered)
+        : m_pDevice(std::move(device)), m_Session(session), m_bNumbered(bNumbered) {}
 
     HidIoStatus ReadInputReport(HidReport& report, std::chrono::milliseconds timeout) override {
-        return m_pDevice->SendInputReport(report, timeout, m_Session);
+        HidReport sent{};
+        const HidIoStatus status = m_pDevice->SendInputReport(sent, timeout, m_Session);
+        if (status != HidIoStatus::Ok) {
+            return status;
+        }
+        // What a read of the device node would deliver: the ID byte only from a device that
+        // numbers its reports. From there on the framing is the hidraw backend's own.
+        const auto delivered = std::span<const std::uint8_t>(sent).subspan(m_bNumbered ? 0 : 1);
+        report = FrameInputReport(delivered, m_bNumbered);
+        return HidIoStatus::Ok;
     }
 
     HidIoStatus WriteOutputReport(std::span<const std::uint8_t> report) override {
+        if (CheckOutputReport(report) != HidIoStatus::Ok) {
+            return HidIoStatus::Failed;
+        }
         return m_pDevice->ReceiveOutputReport(report, m_Session);
     }
 
 private:
     const std::shared_ptr<CVirtualUpdateDevice> m_pDevice;
     const std::uint64_t m_Session;
+    const bool m_bNumbered;
 };
 
 }  // namespace
@@ -66,6 +81,11 @@ void CVirtualHidPort::SetOpenError(HidOpenError error) {
     m_OpenError = error;
 }
 
+void CVirtualHidPort::SetInputReportsNumbered(bool numbered) {
+    std::lock_guard lock(m_Lock);
+    m_bInputNumbered = numbered;
+}
+
 std::vector<HidInterfaceInfo> CVirtualHidPort::ListHidInterfaces() {
     std::lock_guard lock(m_Lock);
     std::vector<HidInterfaceInfo> interfaces = m_ForeignBefore;
@@ -86,7 +106,8 @@ HidOpenResult CVirtualHidPort::OpenHidInterface(const std::string& path) {
             return {nullptr, m_OpenError};
         }
         // Should the device be unplugged right now, the connection is simply born dead.
-        return {std::make_unique<CUpdateDeviceConnection>(m_pDevice, m_pDevice->Session()),
+        return {std::make_unique<CUpdateDeviceConnection>(m_pDevice, m_pDevice->Session(),
+                                                          m_bInputNumbered),
                 HidOpenError::None};
     }
     const auto hasPath = [&](const HidInterfaceInfo& info) { return info.Path == path; };

@@ -24,6 +24,9 @@ public:
     void AddForeignInterface(std::uint16_t vendorId, std::uint16_t productId, bool first = true);
     // Makes opening the update device fail with `error` (None lets it open again).
     void SetOpenError(HidOpenError error);
+    // false: the update device sends its input reports without the report ID in front, as one
+    // whose report descriptor declares no Report ID does. Applies to connections opened later.
+    void SetInputReportsNumbered(bool numbered);
 
     std::vector<HidInterfaceInfo> ListHidInterfaces() override;
     HidOpenResult OpenHidInterface(const std::string& path) override;
@@ -34,6 +37,7 @@ private:
     std::vector<HidInterfaceInfo> m_ForeignBefore;
     std::vector<HidInterfaceInfo> m_ForeignAfter;
     HidOpenError m_OpenError = HidOpenError::None;
+    bool m_bInputNumbered = true;
 };
 
 class CVirtualUsbDeviceList final : public CUsbDeviceList {

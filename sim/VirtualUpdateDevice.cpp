@@ -300,6 +300,8 @@ void CVirtualUpdateDevice::HandleCommandLocked(std::span<const std::uint8_t> pac
             // Reversing the first four words again restores the order they have in the file.
             const auto fileOrder = ImageHeaderForDevice(payload.first<kImageHeaderSize>());
             m_ImageHeader.emplace(fileOrder.begin(), fileOrder.end());
+            // A header announces a new image: what came before belongs to an abandoned one.
+            m_DataBytes.clear();
             AnswerLocked(m_AnsweredPackets++, MakeCommandReply(kReplyCodeAck));
             break;
         }

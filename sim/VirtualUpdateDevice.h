@@ -85,9 +85,11 @@ public:
     void InjectInputReport(const HidReport& report);
 
     // --- observation ---
-    // Payload bytes received in data packets, cut to the PayloadLength the image header gave.
+    // Payload bytes received in data packets since the last image header (a new header starts
+    // a new image), cut to the PayloadLength that header gave.
     std::vector<std::uint8_t> ReceivedPayload() const;
-    // Every data byte received, including bytes sent past the payload's end.
+    // Every data byte received since the last image header, including bytes sent past the
+    // payload's end.
     std::vector<std::uint8_t> ReceivedDataBytes() const;
     // The image header as received, turned back into file order.
     std::optional<std::vector<std::uint8_t>> ReceivedImageHeader() const;

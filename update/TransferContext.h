@@ -11,6 +11,10 @@
 namespace tarvex {
 
 // TransferState values.
+// A run has started but this run has not sent an image header yet: acknowledgements are ignored,
+// so that neither the last run's state 4 (success) nor its state 1 (stream the last image) can be
+// reached by a device that acknowledges the update request instead of answering update ready.
+inline constexpr std::uint32_t kStateNoImage = 0;
 inline constexpr std::uint32_t kStateHeaderSent = 1;  // waiting for the first acknowledgement
 inline constexpr std::uint32_t kStateSendingPayload = 2;
 inline constexpr std::uint32_t kStatePayloadSent = 4;  // also "no transfer", the start value

@@ -11,6 +11,8 @@ namespace tarvex {
 
 const char* TransferStateName(std::uint32_t state) {
     switch (state) {
+        case kStateNoImage:
+            return "no image";
         case kStateHeaderSent:
             return "header sent";
         case kStateSendingPayload:

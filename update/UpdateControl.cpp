@@ -21,8 +21,9 @@ const char* ToString(UpdateOutcome outcome) {
     return "unknown";
 }
 
-CUpdateEngine::CUpdateEngine(CHid& hid, CUpdateView& view, const CUiLanguage& language)
-    : m_Hid(hid), m_View(view), m_Language(language) {}
+CUpdateEngine::CUpdateEngine(CHid& hid, CUpdateView& view, const CUiLanguage& language,
+                             DriveCopyServices driveCopy)
+    : m_Hid(hid), m_View(view), m_Language(language), m_DriveCopy(std::move(driveCopy)) {}
 
 CUpdateEngine::~CUpdateEngine() {
     Shutdown();
@@ -58,16 +59,44 @@ void CUpdateEngine::Initialise() {
             StartVersionQuery();
         }
     } else {
-        m_View.EnableUpdateButton(false);
+        m_View.EnableUpdateButton(UpdateDeviceLocked());
         ShowVersionText(false);
     }
 }
 
+bool CUpdateEngine::UpdateDeviceLocked() const {
+    return !m_Hid.DevicePresent() && !m_Hid.DriveModePresent() &&
+           m_Hid.UpdateDeviceOpenError() == HidOpenError::PermissionDenied;
+}
+
+void CUpdateEngine::ShowPermissionNotice() {
+    // A notice waits for the user; the window's thread never does, so a worker shows it.
+    m_Workers.Start(
+        [this] { m_View.ShowPrompt(Text(kTextDevicePermissionDenied), kPromptNotice); });
+}
+
 bool CUpdateEngine::OnUsbUpdate() {
-    if (m_Hid.DriveModePresent() || UpdateRunActive() || m_bShutdown.load()) {
+    if (UpdateRunActive() || DriveCopyRunActive() || m_bShutdown.load()) {
         return false;
     }
-    if (!m_Hid.OpenDevice()) {
+    if (m_Hid.DriveModePresent()) {
+        return StartDriveCopy();
+    }
+    // A device this user may not open is not tried through a path an earlier detection left.
+    if (UpdateDeviceLocked()) {
+        ShowPermissionNotice();
+        return false;
+    }
+    // hidraw gives every open handle its own copy of each input report. A version query still
+    // reading on its handle would take the device's answer to the update request from there
+    // while the run's loop took it again from a fresh handle (two file dialogs, two headers), so
+    // the run shares the query's connection and only gets the read time-out an open would set.
+    if (m_VersionQueriesReading.load() > 0) {
+        m_Hid.SetReadTimeout(kReadTimeoutAfterOpen);
+    } else if (!m_Hid.OpenDevice()) {
+        if (m_Hid.LastOpenError() == HidOpenError::PermissionDenied) {
+            ShowPermissionNotice();
+        }
         return false;
     }
     BeginUpdateRun();
@@ -77,6 +106,9 @@ bool CUpdateEngine::OnUsbUpdate() {
 
 void CUpdateEngine::BeginUpdateRun() {
     m_RunOutcome.store(UpdateOutcome::Failed);
+    // Before the run becomes active: a receive loop that sees the run must not see the last
+    // run's transfer state with it.
+    m_Shared.TransferState.store(kStateNoImage);
     m_Shared.UpdateStopped.store(0);
     m_View.EnableUpdateButton(false);
 }
@@ -91,6 +123,7 @@ void CUpdateEngine::StartVersionQuery() {
     if (!UpdateRunActive() && !m_Hid.OpenDevice()) {
         return;
     }
+    ++m_VersionQueriesReading;
     m_Workers.Start([this] { VersionQueryWorker(); });
 }
 
@@ -99,7 +132,7 @@ void CUpdateEngine::OnDeviceChange(std::uint32_t eventType) {
         case kDeviceNodesChanged: {
             const bool found = m_Hid.DetectDevice();
             if (!found) {
-                m_View.EnableUpdateButton(false);
+                m_View.EnableUpdateButton(UpdateDeviceLocked());
                 ShowVersionText(false);
             } else if (m_Hid.DeviceMode() == kDeviceModeReady) {
                 m_View.EnableUpdateButton(true);
@@ -107,16 +140,21 @@ void CUpdateEngine::OnDeviceChange(std::uint32_t eventType) {
             }
             break;
         }
-        case kDeviceArrival:
-            if (m_Hid.DetectDevice() && m_Hid.DeviceMode() == kDeviceModeReady) {
+        case kDeviceArrival: {
+            const bool found = m_Hid.DetectDevice();
+            if (found && m_Hid.DeviceMode() == kDeviceModeReady) {
                 m_View.EnableUpdateButton(true);
                 ShowVersionText(true);
                 StartVersionQuery();
+            } else if (UpdateDeviceLocked()) {
+                m_View.EnableUpdateButton(true);
             }
             break;
+        }
         case kDeviceRemoveComplete:
             // Still "ready" after a failed detection only when no HID interface opened at all.
-            if (!m_Hid.DetectDevice() && m_Hid.DeviceMode() == kDeviceModeReady) {
+            if (!m_Hid.DetectDevice() && m_Hid.DeviceMode() == kDeviceModeReady &&
+                !UpdateDeviceLocked()) {
                 m_View.EnableUpdateButton(false);
                 ShowVersionText(false);
             }
@@ -128,7 +166,7 @@ void CUpdateEngine::OnDeviceChange(std::uint32_t eventType) {
 
 void CUpdateEngine::RefreshDeviceState() {
     const bool found = m_Hid.DetectDevice();
-    m_View.EnableUpdateButton(found);
+    m_View.EnableUpdateButton(found || UpdateDeviceLocked());
     ShowVersionText(found);
 }
 
@@ -168,6 +206,11 @@ CUpdateEngine::PassResult CUpdateEngine::ReceivePass(int& consecutiveFailures) {
 }
 
 void CUpdateEngine::VersionQueryWorker() {
+    // Counted in by StartVersionQuery, before this thread could be late to say so itself.
+    struct CountedOut {
+        std::atomic<int>& Count;
+        ~CountedOut() { --Count; }
+    } countedOut{m_VersionQueriesReading};
     m_Shared.DeviceVersion.store(kDeviceVersionUnknown);
     const HidIoStatus sent = SendCommand(m_Hid, kSendModeReport, kCommandVersionQuery);
     if (sent == HidIoStatus::DeviceGone || sent == HidIoStatus::NoHandle) {

@@ -11,6 +11,9 @@
 //  - HandleDeviceReport, SelectFirmwareImage, TransferStep, StopTransfer and FailTransfer run
 //    on the worker that read the reply, under m_ReceiveLock. Tests and fuzzers call them
 //    directly through DispatchReport, which takes the same lock.
+//  - DriveCopyThread runs one drive-copy run (file dialog, copy, result) on its own worker. It
+//    sends no report and takes no receive lock; one such run at a time (m_bDriveCopyActive),
+//    never beside an HID run.
 //  - The shared values (UpdateStopped, DeviceVersion, TransferState, TotalLength) are atomics.
 // The destructor stops every worker and joins it; a view must let a blocked question return
 // when its window goes away.
@@ -23,18 +26,15 @@
 #include <string>
 
 #include "hid/Hid.h"
+#include "platform/DeviceNoticeSource.h"
 #include "platform/UiLanguage.h"
+#include "update/DriveCopy.h"
 #include "update/TransferContext.h"
 #include "update/UpdateView.h"
 #include "update/VersionText.h"
 #include "update/WorkerThreads.h"
 
 namespace tarvex {
-
-// Device-change notices.
-inline constexpr std::uint32_t kDeviceNodesChanged = 7;
-inline constexpr std::uint32_t kDeviceArrival = 0x8000;
-inline constexpr std::uint32_t kDeviceRemoveComplete = 0x8004;
 
 // Consecutive receive passes whose read and poll both failed outright (not a time-out) after
 // which a device is taken as gone; keeps a broken handle from spinning a loop forever.
@@ -49,7 +49,10 @@ struct EngineShared {
 
 class CUpdateEngine {
 public:
-    CUpdateEngine(CHid& hid, CUpdateView& view, const CUiLanguage& language);
+    // `driveCopy` is what a drive-copy run needs; without it such a run fails with the failure
+    // text and writes nothing.
+    CUpdateEngine(CHid& hid, CUpdateView& view, const CUiLanguage& language,
+                  DriveCopyServices driveCopy = {});
     ~CUpdateEngine();
     CUpdateEngine(const CUpdateEngine&) = delete;
     CUpdateEngine& operator=(const CUpdateEngine&) = delete;
@@ -58,8 +61,10 @@ public:
     // Start-up: resets the shared values, detects a device, enables the button and starts the
     // version query as the result says.
     void Initialise();
-    // The update button. Returns whether an HID update run was started. A drive-mode device
-    // starts nothing here (DriveModePresent tells the caller why).
+    // The update button. Returns whether a run was started: the drive-copy run while a
+    // drive-mode device is present, else an HID update run. Starts nothing while either kind of
+    // run is active. When the update device cannot be opened for lack of permission, a worker
+    // shows the notice that says so (text 40); other open failures show nothing.
     bool OnUsbUpdate();
     // Marks an HID update run active and disables the button; OnUsbUpdate then starts the worker
     // that drives it. Harnesses that feed replies through DispatchReport call it alone.
@@ -87,6 +92,8 @@ public:
     // --- observation ---
     const EngineShared& Shared() const { return m_Shared; }
     bool UpdateRunActive() const { return m_Shared.UpdateStopped.load() == 0; }
+    bool DriveCopyRunActive() const { return m_bDriveCopyActive.load(); }
+    DriveCopyFailure LastDriveCopyFailure() const { return m_DriveCopyFailure.load(); }
     UpdateOutcome LastRunOutcome() const { return m_RunOutcome.load(); }
     std::string VersionText() const;
     std::size_t RunningWorkers() const { return m_Workers.RunningCount(); }
@@ -105,6 +112,20 @@ private:
     bool SendChunk(std::uint8_t sendMode, std::uint32_t expectedAtLeast);
     void RecordDeviceVersion(std::uint32_t version);
     std::string Text(std::int32_t index) const;
+    // The last detection saw the update device but this user may not open it (the device node's
+    // permissions). The button stays usable then, so that pressing it can say why nothing
+    // happens; other open failures count as no device.
+    bool UpdateDeviceLocked() const;
+    void ShowPermissionNotice();
+
+    // The drive-copy run (DriveCopy.cpp), on its own worker.
+    bool StartDriveCopy();
+    void DriveCopyThread();
+    UpdateOutcome DriveCopyUpdate();
+    bool StageDriveCopyFile(std::span<const std::uint8_t> leadSection);
+    bool WriteDriveCopyFile(const std::filesystem::path& target,
+                            std::span<const std::uint8_t> leadSection);
+    UpdateOutcome FailDriveCopy(DriveCopyFailure failure);
 
     CHid& m_Hid;
     CUpdateView& m_View;
@@ -113,6 +134,13 @@ private:
     EngineShared m_Shared;
     std::atomic<UpdateOutcome> m_RunOutcome{UpdateOutcome::Failed};
     std::atomic<bool> m_bShutdown{false};
+    // Version-query loops still reading; an update run started meanwhile shares their
+    // connection rather than opening a second one (see OnUsbUpdate).
+    std::atomic<int> m_VersionQueriesReading{0};
+
+    const DriveCopyServices m_DriveCopy;
+    std::atomic<bool> m_bDriveCopyActive{false};  // one drive-copy run at a time
+    std::atomic<DriveCopyFailure> m_DriveCopyFailure{DriveCopyFailure::None};
 
     std::mutex m_ReceiveLock;  // one receive loop reads and dispatches at a time
     std::array<std::uint8_t, kHidReportSize> m_InputReport{};

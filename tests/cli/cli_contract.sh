@@ -31,7 +31,7 @@ expect "no image" 2 "" -- "$cli" --virtual
 expect "missing image" 2 "" -- "$cli" --virtual --yes "$work/none.dat"
 expect "virtual update" 0 "Firmware upgraded successful!" -- "$cli" --virtual --yes "$image"
 expect "declined without a terminal" 3 "" -- "$cli" --virtual "$image"
-expect "drive mode not available yet" 1 "" -- "$cli" --virtual=drive --yes "$image"
+expect "list drive mode" 0 "drive 3a7e:6a01 virtual:usb-3a7e:6a01" -- "$cli" --virtual=drive --list
 expect "list" 0 "hid 3a7e:6a11 virtual:hid-update-device" -- "$cli" --virtual --list
 LANG=zh_CN.UTF-8 expect "Chinese" 0 "升级成功." -- "$cli" --virtual --yes "$image"
 LANGUAGE=zh_TW expect "Chinese (Taiwan) gets English" 0 "Firmware upgraded successful!" -- "$cli" --virtual --yes "$image"

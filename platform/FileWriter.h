@@ -1,0 +1,54 @@
+#pragma once
+// Writing one whole file so that it is on the device when the call returns. The drive-copy
+// update writes through it, because a removable volume that reports success before its data
+// reached the medium would tell the user "updated" for a device that is not.
+
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <string>
+
+namespace tarvex {
+
+// What went wrong, in the terms a caller acts on.
+enum class FileWriteError {
+    None,
+    NoSpace,           // the volume is full (or over quota)
+    ReadOnly,          // the volume is mounted read-only
+    PermissionDenied,  // this user may not create or replace the file
+    DeviceGone,        // the medium went away during the write
+    IoError,           // the device reported an I/O error
+    Other,
+};
+
+// Where a write stopped. Only a failure at Open leaves an earlier file of that name as it was;
+// from Write on, the file has been created or truncated and holds at most part of the bytes.
+enum class FileWriteStep { Open, Write, Flush, Close };
+
+struct FileWriteResult {
+    FileWriteError Error = FileWriteError::None;
+    FileWriteStep FailedAt = FileWriteStep::Open;
+    std::uint64_t BytesWritten = 0;
+    std::string Message;  // the system's own words, for traces
+    bool Ok() const { return Error == FileWriteError::None; }
+    bool FileTouched() const { return !Ok() && FailedAt != FileWriteStep::Open; }
+};
+
+const char* ToString(FileWriteError error);
+const char* ToString(FileWriteStep step);
+
+// Threads: WriteWholeFile may be called from any thread, for different files at once.
+class CFileWriter {
+public:
+    virtual ~CFileWriter() = default;
+
+    // Creates `path` or replaces its content, under that very name (no temporary name and
+    // rename: a device watching for the name may not follow a rename), writes `bytes` in order
+    // and flushes them to the device. Ok only when every byte was written, flushed and the file
+    // closed without error. Never removes anything: what to do with a partial file is the
+    // caller's decision.
+    virtual FileWriteResult WriteWholeFile(const std::filesystem::path& path,
+                                           std::span<const std::uint8_t> bytes) = 0;
+};
+
+}  // namespace tarvex

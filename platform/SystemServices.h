@@ -1,0 +1,41 @@
+#pragma once
+// The operating system's services in one place: the one factory that picks this system's
+// backends. Front ends take what it returns and pass each service into the objects that use
+// it; tests build those objects over the virtual services instead and never come here.
+
+#include <filesystem>
+#include <memory>
+
+#include "platform/DeviceNoticeSource.h"
+#include "platform/FileWriter.h"
+#include "platform/HidPort.h"
+#include "platform/UsbDeviceList.h"
+#include "platform/VolumeList.h"
+
+namespace tarvex {
+
+struct SystemServices {
+    std::unique_ptr<CHidPort> HidPort;
+    std::unique_ptr<CUsbDeviceList> UsbDevices;
+    // Never null; a source whose NoticeFd is -1 when the system's notices cannot be had.
+    std::unique_ptr<CDeviceNoticeSource> DeviceNotices;
+};
+
+// Made on the window's thread at start-up; every member is set. Asks the system for nothing
+// that could fail yet, apart from setting up the notice source.
+SystemServices CreateSystemServices();
+
+// What the drive-copy update needs of the file system: the mounted volumes, a writer that
+// flushes to the device, and the two folders 1.dat may be staged in. Apart from the device
+// services, so that a front end whose devices are virtual still copies onto real volumes.
+struct FileSystemServices {
+    std::unique_ptr<CVolumeList> Volumes;
+    std::unique_ptr<CFileWriter> FileWriter;
+    std::filesystem::path ProgramFolder;  // the running executable's folder; empty if unknown
+    std::filesystem::path CacheFolder;    // the program's folder in the user's cache; may be empty
+};
+
+// Every pointer member is set. Reads the program's location and the environment once.
+FileSystemServices CreateFileSystemServices();
+
+}  // namespace tarvex

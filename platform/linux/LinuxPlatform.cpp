@@ -1,0 +1,31 @@
+// The Linux backends: hidapi's hidraw backend for HID, libudev for the USB device list and the
+// device notices.
+
+#include "platform/SystemServices.h"
+#include "platform/linux/HidapiHidPort.h"
+#include "platform/linux/MountedVolumeList.h"
+#include "platform/linux/PosixFileWriter.h"
+#include "platform/linux/UdevDeviceMonitor.h"
+#include "platform/linux/UdevUsbDeviceList.h"
+#include "platform/linux/UserFolders.h"
+
+namespace tarvex {
+
+SystemServices CreateSystemServices() {
+    SystemServices services;
+    services.HidPort = std::make_unique<CHidapiHidPort>();
+    services.UsbDevices = std::make_unique<CUdevUsbDeviceList>();
+    services.DeviceNotices = std::make_unique<CUdevDeviceMonitor>();
+    return services;
+}
+
+FileSystemServices CreateFileSystemServices() {
+    FileSystemServices services;
+    services.Volumes = std::make_unique<CMountedVolumeList>();
+    services.FileWriter = std::make_unique<CPosixFileWriter>();
+    services.ProgramFolder = RunningProgramFolder();
+    services.CacheFolder = UserCacheFolder();
+    return services;
+}
+
+}  // namespace tarvex

@@ -1,0 +1,120 @@
+#include "tests/drivecopy/DriveCopyTestSupport.h"
+
+#include <unistd.h>
+
+#include <fstream>
+#include <iterator>
+
+namespace tarvex::testing {
+
+namespace {
+// Bound for waits on the engine's worker; a guard against hangs, never a measured time.
+constexpr std::chrono::seconds kHoldGuard{20};
+}  // namespace
+
+CScratchFolder::CScratchFolder() {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    m_Path = std::filesystem::temp_directory_path() /
+             (std::string("tarvex-drivecopy-") + std::to_string(::getpid()) + "-" +
+              (info != nullptr ? std::string(info->name()) : std::string("outside")));
+    std::filesystem::remove_all(m_Path);
+    std::filesystem::create_directories(m_Path);
+}
+
+CScratchFolder::~CScratchFolder() {
+    std::error_code error;
+    std::filesystem::remove_all(m_Path, error);
+}
+
+void WriteBytes(const std::filesystem::path& path, std::span<const std::uint8_t> bytes) {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    ASSERT_TRUE(file.good()) << path;
+}
+
+std::optional<std::vector<std::uint8_t>> ReadBytes(const std::filesystem::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file.is_open()) {
+        return std::nullopt;
+    }
+    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(file),
+                                     std::istreambuf_iterator<char>());
+}
+
+void CFakeVolumeList::SetVolumes(std::vector<VolumeInfo> volumes) {
+    std::lock_guard lock(m_Lock);
+    m_Volumes = std::move(volumes);
+}
+
+std::vector<VolumeInfo> CFakeVolumeList::ListVolumes() {
+    std::lock_guard lock(m_Lock);
+    ++m_Calls;
+    return m_Volumes;
+}
+
+std::size_t CFakeVolumeList::Calls() const {
+    std::lock_guard lock(m_Lock);
+    return m_Calls;
+}
+
+void CFaultyFileWriter::FailIn(std::filesystem::path folder, FileWriteStep step,
+                               FileWriteError error) {
+    std::lock_guard lock(m_Lock);
+    m_FailFolder = std::move(folder);
+    m_FailStep = step;
+    m_FailError = error;
+}
+
+void CFaultyFileWriter::HoldNextWrite() {
+    std::lock_guard lock(m_Lock);
+    m_bHoldNext = true;
+}
+
+bool CFaultyFileWriter::WaitUntilHeld() {
+    std::unique_lock lock(m_Lock);
+    return m_Changed.wait_for(lock, kHoldGuard, [&] { return m_bHeld; });
+}
+
+void CFaultyFileWriter::Release() {
+    std::lock_guard lock(m_Lock);
+    m_bHoldNext = false;
+    m_bHeld = false;
+    m_Changed.notify_all();
+}
+
+std::vector<std::filesystem::path> CFaultyFileWriter::Written() const {
+    std::lock_guard lock(m_Lock);
+    return m_Written;
+}
+
+FileWriteResult CFaultyFileWriter::WriteWholeFile(const std::filesystem::path& path,
+                                                  std::span<const std::uint8_t> bytes) {
+    bool fail = false;
+    FileWriteStep step = FileWriteStep::Open;
+    FileWriteError error = FileWriteError::None;
+    {
+        std::unique_lock lock(m_Lock);
+        m_Written.push_back(path);
+        if (m_bHoldNext) {
+            m_bHeld = true;
+            m_Changed.notify_all();
+            m_Changed.wait_for(lock, kHoldGuard, [&] { return !m_bHoldNext; });
+        }
+        fail = m_FailFolder && path.parent_path() == *m_FailFolder;
+        step = m_FailStep;
+        error = m_FailError;
+    }
+    if (!fail) {
+        return m_Real.WriteWholeFile(path, bytes);
+    }
+    if (step == FileWriteStep::Open) {
+        return FileWriteResult{error, step, 0, "injected"};
+    }
+    const auto onDisk = step == FileWriteStep::Write ? bytes.first(bytes.size() / 2) : bytes;
+    const FileWriteResult real = m_Real.WriteWholeFile(path, onDisk);
+    EXPECT_TRUE(real.Ok()) << "the partial file could not be laid down: " << real.Message;
+    return FileWriteResult{error, step, onDisk.size(), "injected"};
+}
+
+}  // namespace tarvex::testing

@@ -1,0 +1,78 @@
+#pragma once
+// Stand-ins for the drive-copy services, and small file helpers for the drive-copy tests.
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "platform/FileWriter.h"
+#include "platform/VolumeList.h"
+
+namespace tarvex::testing {
+
+// A fresh folder for one test, named after it and removed with everything in it afterwards.
+class CScratchFolder {
+public:
+    CScratchFolder();
+    ~CScratchFolder();
+    CScratchFolder(const CScratchFolder&) = delete;
+    CScratchFolder& operator=(const CScratchFolder&) = delete;
+    const std::filesystem::path& Path() const { return m_Path; }
+
+private:
+    std::filesystem::path m_Path;
+};
+
+void WriteBytes(const std::filesystem::path& path, std::span<const std::uint8_t> bytes);
+// Empty when the file does not exist.
+std::optional<std::vector<std::uint8_t>> ReadBytes(const std::filesystem::path& path);
+
+// Volumes as a test lays them out: plain folders with whatever capacity the test claims.
+class CFakeVolumeList final : public CVolumeList {
+public:
+    void SetVolumes(std::vector<VolumeInfo> volumes);
+    std::vector<VolumeInfo> ListVolumes() override;
+    std::size_t Calls() const;
+
+private:
+    mutable std::mutex m_Lock;
+    std::vector<VolumeInfo> m_Volumes;
+    std::size_t m_Calls = 0;
+};
+
+// Writes through a real writer, but can fail a chosen step for files whose folder is named:
+// at Open nothing is touched; at Write half the bytes are on disk; at Flush or Close all of
+// them are, as after a write-back error. It can also hold a write until the test lets it go.
+class CFaultyFileWriter final : public CFileWriter {
+public:
+    explicit CFaultyFileWriter(CFileWriter& real) : m_Real(real) {}
+
+    void FailIn(std::filesystem::path folder, FileWriteStep step, FileWriteError error);
+    // The next write blocks until Release; WaitUntilHeld tells when it got there.
+    void HoldNextWrite();
+    bool WaitUntilHeld();
+    void Release();
+    std::vector<std::filesystem::path> Written() const;
+
+    FileWriteResult WriteWholeFile(const std::filesystem::path& path,
+                                   std::span<const std::uint8_t> bytes) override;
+
+private:
+    CFileWriter& m_Real;
+    mutable std::mutex m_Lock;
+    std::condition_variable m_Changed;
+    std::optional<std::filesystem::path> m_FailFolder;
+    FileWriteStep m_FailStep = FileWriteStep::Open;
+    FileWriteError m_FailError = FileWriteError::None;
+    bool m_bHoldNext = false;
+    bool m_bHeld = false;
+    std::vector<std::filesystem::path> m_Written;
+};
+
+}  // namespace tarvex::testing

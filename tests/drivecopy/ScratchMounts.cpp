@@ -1,0 +1,113 @@
+#include "tests/drivecopy/ScratchMounts.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace tarvex::testing {
+
+namespace {
+
+constexpr const char* kTmpfsSource = "tarvex-test";
+
+std::string SystemError(const char* what) {
+    return std::string(what) + ": " + std::strerror(errno);
+}
+
+std::optional<std::string> EnterPrivateMountNamespace() {
+    if (::geteuid() != 0) {
+        return "mounting test volumes needs root (CAP_SYS_ADMIN); run as root to include them";
+    }
+    if (::unshare(CLONE_NEWNS) != 0) {
+        return SystemError("cannot enter a private mount namespace (unshare)");
+    }
+    // Without this a shared root would carry the test's mounts back to the whole system.
+    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+        return SystemError("cannot make the mount namespace private");
+    }
+    // One trial mount, so that a system that forbids tmpfs mounts is told apart up front.
+    const auto trial = std::filesystem::temp_directory_path() /
+                       ("tarvex-mount-trial-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(trial);
+    std::optional<std::string> why;
+    if (::mount(kTmpfsSource, trial.c_str(), "tmpfs", 0, "size=4k") != 0) {
+        why = SystemError("cannot mount a tmpfs");
+    } else {
+        ::umount2(trial.c_str(), MNT_DETACH);
+    }
+    std::error_code error;
+    std::filesystem::remove(trial, error);
+    return why;
+}
+
+}  // namespace
+
+std::optional<std::string> MountTestsUnavailable() {
+    static const std::optional<std::string> why = EnterPrivateMountNamespace();
+    return why;
+}
+
+bool SkipsAreFailures() {
+    const char* ci = std::getenv("CI");
+    return ci != nullptr && std::string(ci) == "true";
+}
+
+CScratchMounts::CScratchMounts() {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    m_Root = std::filesystem::temp_directory_path() /
+             ("tarvex-mounts-" + std::to_string(::getpid()) + "-" +
+              (info != nullptr ? info->name() : "outside"));
+    std::filesystem::create_directories(m_Root);
+}
+
+CScratchMounts::~CScratchMounts() {
+    for (auto it = m_Mounted.rbegin(); it != m_Mounted.rend(); ++it) {
+        if (::umount2(it->c_str(), 0) != 0) {
+            ::umount2(it->c_str(), MNT_DETACH);
+        }
+    }
+    std::error_code error;
+    std::filesystem::remove_all(m_Root, error);
+}
+
+std::filesystem::path CScratchMounts::MountTmpfs(const std::string& name,
+                                                 const std::string& options, bool readOnly) {
+    const auto mountPoint = m_Root / name;
+    std::filesystem::create_directories(mountPoint);
+    const unsigned long flags = readOnly ? MS_RDONLY : 0;
+    if (::mount(kTmpfsSource, mountPoint.c_str(), "tmpfs", flags, options.c_str()) != 0) {
+        ADD_FAILURE() << SystemError("mount tmpfs") << " on " << mountPoint;
+        return {};
+    }
+    m_Mounted.push_back(mountPoint);
+    return mountPoint;
+}
+
+void FillVolume(const std::filesystem::path& mountPoint, unsigned pagesLeftFree) {
+    const auto path = mountPoint / "filler";
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0) << SystemError("open filler");
+    const std::vector<char> block(4096, 'F');
+    off_t size = 0;
+    for (;;) {
+        const ssize_t written = ::write(fd, block.data(), block.size());
+        if (written <= 0) {
+            break;
+        }
+        size += written;
+    }
+    const off_t pageSize = ::sysconf(_SC_PAGESIZE);
+    const off_t freed = static_cast<off_t>(pagesLeftFree) * pageSize;
+    EXPECT_GE(size, freed);
+    EXPECT_EQ(::ftruncate(fd, size - freed), 0) << SystemError("ftruncate filler");
+    ::close(fd);
+}
+
+}  // namespace tarvex::testing

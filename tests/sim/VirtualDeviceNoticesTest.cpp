@@ -1,0 +1,60 @@
+// The virtual notice source: the order and registration rule of the real monitor, and a
+// descriptor that is readable exactly while notices wait.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+
+#include <thread>
+
+#include "sim/VirtualDeviceNotices.h"
+
+namespace tarvex::sim {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+bool Readable(const CVirtualDeviceNotices& notices, int timeoutMs) {
+    pollfd waiting{notices.NoticeFd(), POLLIN, 0};
+    return ::poll(&waiting, 1, timeoutMs) == 1 && (waiting.revents & POLLIN) != 0;
+}
+
+TEST(VirtualDeviceNotices, RaisesWhatTheSystemWouldInItsOrder) {
+    CVirtualDeviceNotices notices;
+    notices.HidDevicePlugged();
+    notices.HidDeviceUnplugged();
+    EXPECT_THAT(notices.TakeNotices(), ElementsAre(7U))
+        << "unregistered: no interface notices, and one tree change per batch";
+
+    ASSERT_TRUE(notices.RegisterHidNotices());
+    notices.HidDevicePlugged();
+    EXPECT_THAT(notices.TakeNotices(), ElementsAre(7U, 0x8000U));
+    notices.HidDeviceUnplugged();
+    notices.UsbDeviceChanged();
+    notices.Raise(0x0018);
+    EXPECT_THAT(notices.TakeNotices(), ElementsAre(0x8004U, 7U, 0x0018U))
+        << "a tree change right behind another one is the same news";
+    EXPECT_THAT(notices.TakeNotices(), IsEmpty());
+}
+
+TEST(VirtualDeviceNotices, TheDescriptorIsReadableExactlyWhileNoticesWait) {
+    CVirtualDeviceNotices notices;
+    ASSERT_GE(notices.NoticeFd(), 0);
+    EXPECT_FALSE(Readable(notices, 0));
+    notices.UsbDeviceChanged();
+    notices.Raise(0x8000);
+    EXPECT_TRUE(Readable(notices, 0));
+    EXPECT_EQ(notices.TakeNotices().size(), 2U);
+    EXPECT_FALSE(Readable(notices, 0));
+
+    // A notice raised on another thread wakes a waiting event loop.
+    std::thread raiser([&] { notices.Raise(0x8004); });
+    EXPECT_TRUE(Readable(notices, 20000));
+    raiser.join();
+    EXPECT_THAT(notices.TakeNotices(), ElementsAre(0x8004U));
+    EXPECT_FALSE(Readable(notices, 0));
+}
+
+}  // namespace
+}  // namespace tarvex::sim

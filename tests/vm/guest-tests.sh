@@ -1,0 +1,381 @@
+#!/usr/bin/env bash
+# The real-device scenarios, run as root inside the test guest that tests/vm/run-vm-tests.sh
+# boots: the terminal program and the test binaries of a host build against devices that the
+# guest's own kernel makes (uhid, USB gadgets on dummy_hcd, a mass-storage volume).
+#
+#   guest-tests.sh RUN-FOLDER          every scenario; one line per result in RUN-FOLDER/results
+#   guest-tests.sh RUN-FOLDER NAME     one scenario, its verdict as exit status (the runner's way
+#                                      of putting each scenario under its own time limit)
+#
+# RUN-FOLDER/guest.env names the repository, the build folder and the unpacked udev.
+set -u -o pipefail
+run=$1
+scenario=${2:-}
+# shellcheck source=/dev/null
+source "$run/guest.env"
+self=$TARVEX_REPO/tests/vm/guest-tests.sh
+build=$TARVEX_BUILD
+cli=$build/cli/tarvex-update-cli
+device=$build/sim/tarvex-virtual-device
+vm_tests=$build/tests/vm/vm_tests
+image=$build/sample/sample-firmware-v1.15.dat
+results=$run/results
+
+export PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
+export LANG=C.UTF-8 LANGUAGE= LC_ALL= LC_MESSAGES=
+export HOME=/tmp
+text_success="Firmware upgraded successful!"
+text_failure="Firmware update failure"
+text_permission="The update device was found but cannot be opened: permission denied."
+
+# Bounds on waits: guards against hangs under emulation, never measurements.
+scenario_limit=120
+device_ready_limit=30
+run_end_limit=30
+
+# --- helpers for one scenario ---------------------------------------------------------------
+
+work=""
+device_pids=()
+
+fail() {
+    echo "$*"
+    exit 1
+}
+
+# Waits until FILE exists (or holds TEXT); false after SECONDS.
+wait_for_file() {  # wait_for_file FILE SECONDS [TEXT]
+    local deadline=$((SECONDS + $2))
+    while ((SECONDS < deadline)); do
+        if [[ -e $1 ]] && { [[ -z ${3:-} ]] || grep -qF -- "$3" "$1"; }; then
+            return 0
+        fi
+        sleep 0.05
+    done
+    return 1
+}
+
+# Starts tarvex-virtual-device as NAME; sets node to the host's node for it (/dev/hidrawN or
+# /dev/sdX). Its payload and counters land in $work/NAME.payload and $work/NAME.summary.
+start_device() {  # start_device NAME ARGS...
+    local name=$1
+    shift
+    "$device" --serial="$name" --ready-file="$work/$name.ready" \
+        --payload-out="$work/$name.payload" --summary-out="$work/$name.summary" "$@" \
+        >"$work/$name.log" 2>&1 &
+    device_pids+=($!)
+    eval "pid_$name=$!"
+    if ! wait_for_file "$work/$name.ready" "$device_ready_limit"; then
+        cat "$work/$name.log"
+        fail "device $name did not come up"
+    fi
+    node=$(cat "$work/$name.ready")
+}
+
+# Ends device NAME (its gadget unbinds, its uhid device goes) and waits for its files.
+stop_device() {  # stop_device NAME
+    local pid_var="pid_$1"
+    kill -TERM "${!pid_var}" 2>/dev/null
+    wait "${!pid_var}" 2>/dev/null
+    return 0
+}
+
+# summary_value NAME KEY: one counter of a stopped device.
+summary_value() {
+    sed -n "s/^$2=//p" "$work/$1.summary"
+}
+
+# The payload section of an image: after the lead section (big-endian LeadSize at bytes 12-13,
+# plus 512) and the 28-byte header, PayloadLength (little-endian at header byte 8) bytes.
+image_payload() {  # image_payload IMAGE > OUT
+    local bytes lead length
+    read -r -a bytes <<<"$(od -An -tu1 -j 12 -N 2 "$1")"
+    lead=$((bytes[0] * 256 + bytes[1] + 512))
+    read -r -a bytes <<<"$(od -An -tu1 -j $((lead + 8)) -N 4 "$1")"
+    length=$((bytes[0] + bytes[1] * 256 + bytes[2] * 65536 + bytes[3] * 16777216))
+    tail -c +$((lead + 28 + 1)) "$1" | head -c "$length"
+}
+
+image_lead() {  # image_lead IMAGE > OUT
+    local bytes
+    read -r -a bytes <<<"$(od -An -tu1 -j 12 -N 2 "$1")"
+    head -c $((bytes[0] * 256 + bytes[1] + 512)) "$1"
+}
+
+# An image of LEAD-SIZE + 512 lead bytes and PAYLOAD random payload bytes, version 1.15.
+make_image() {  # make_image OUT LEAD-SIZE PAYLOAD
+    local out=$1 lead_size=$2 payload=$3
+    head -c 12 /dev/urandom >"$out"
+    printf "\\x$(printf %02x $((lead_size >> 8)))\\x$(printf %02x $((lead_size & 255)))" >>"$out"
+    head -c $((lead_size + 512 - 14)) /dev/urandom >>"$out"
+    le32() { printf '\\x%02x\\x%02x\\x%02x\\x%02x' $(($1 & 255)) $(($1 >> 8 & 255)) \
+        $(($1 >> 16 & 255)) $(($1 >> 24 & 255)); }
+    # version 115, beta 0, pad, target address, payload length, 16 device bytes
+    printf '\x73\x00\x00\x00' >>"$out"
+    printf "$(le32 $((0x08004000)))$(le32 "$payload")" >>"$out"
+    printf 'SIM-DEV\x00\x01\x02\x03\x04\xee\xff\xc0\x00' >>"$out"
+    head -c "$payload" /dev/urandom >>"$out"
+}
+
+# Runs the terminal program with a hang guard; its status in cli_status, output in
+# $work/NAME.out and $work/NAME.err.
+run_cli() {  # run_cli NAME ARGS...
+    local name=$1
+    shift
+    timeout --kill-after=5 "$run_end_limit" "$cli" "$@" >"$work/$name.out" 2>"$work/$name.err" \
+        </dev/null
+    cli_status=$?
+}
+
+expect_cli() {  # expect_cli NAME STATUS LAST-LINE
+    if [[ $cli_status -ne $2 ]]; then
+        cat "$work/$1.out" "$work/$1.err"
+        fail "$1: exit status $cli_status, wanted $2"
+    fi
+    local last
+    last=$(tail -n 1 "$work/$1.out")
+    if [[ -n $3 && $last != "$3" ]]; then
+        cat "$work/$1.out" "$work/$1.err"
+        fail "$1: last line '$last', wanted '$3'"
+    fi
+}
+
+expect_payload() {  # expect_payload DEVICE IMAGE
+    image_payload "$2" >"$work/expected.payload"
+    cmp "$work/expected.payload" "$work/$1.payload" ||
+        fail "the payload assembled by $1 differs from the image's"
+}
+
+# --- scenarios ------------------------------------------------------------------------------
+
+# --list names the HID update device and the drive-mode device, and nothing for a foreign HID
+# device of another vendor.
+scenario_list_real_devices() {
+    start_device foreign --uhid --vendor=0x1234 --product=0x5678
+    local foreign_node=$node
+    start_device hidgadget --gadget
+    local hid_node=$node
+    truncate -s 64K "$work/plain.img"
+    start_device drive --drive="$work/plain.img"
+    run_cli list --list
+    expect_cli list 0 ""
+    cat "$work/list.out"
+    grep -qx "hid 3a7e:6a11 $hid_node" "$work/list.out" || fail "the HID gadget is not listed"
+    grep -q '^drive 3a7e:6a01 /sys/' "$work/list.out" || fail "the drive-mode gadget is not listed"
+    grep -q "$foreign_node\|1234" "$work/list.out" && fail "the foreign device is listed"
+    [[ $(wc -l <"$work/list.out") -eq 2 ]] || fail "more than the two devices listed"
+}
+
+# A whole update over hidraw to a uhid device: the payload the device assembled is the image's.
+scenario_update_over_uhid() {
+    start_device dev --uhid
+    run_cli update --yes "$image"
+    expect_cli update 0 "$text_success"
+    stop_device dev
+    expect_payload dev "$image"
+    [[ $(summary_value dev finish) -eq 1 ]] || fail "the device saw no finish command"
+}
+
+# The same through a USB gadget, with a foreign HID device that the system lists before ours,
+# and an image whose payload ends in a part chunk.
+scenario_update_over_gadget_after_foreign_device() {
+    # Both gadgets on dummy_hcd: the foreign one takes the first controller, so its hidraw node
+    # comes first in the order hidapi lists (udev sorts by sysfs path).
+    start_device foreign --gadget --udc=dummy_udc.0 --vendor=0x1234 --product=0x5678
+    local foreign_node=$node
+    start_device dev --gadget --udc=dummy_udc.1
+    local first
+    first=$(for entry in /sys/class/hidraw/*; do readlink -f "$entry"; done | sort | head -n 1)
+    [[ $first == */${foreign_node#/dev/} ]] || fail "the foreign device is not listed first"
+    make_image "$work/odd.dat" 0x0100 5000
+    run_cli update --yes "$work/odd.dat"
+    expect_cli update 0 "$text_success"
+    stop_device dev
+    stop_device foreign
+    expect_payload dev "$work/odd.dat"
+    [[ $(summary_value foreign output_reports) -eq 0 ]] ||
+        fail "reports went to the foreign device"
+}
+
+# The device unplugged in the middle of the transfer (at data packet 40): the run ends with the
+# failure text, and no poll follows the unplugging (nothing keeps polling a dead handle).
+unplug_mid_transfer() {  # unplug_mid_transfer --uhid|--gadget
+    start_device dev "$1" --disappear-at=42
+    local started=$SECONDS
+    run_cli unplug --yes --trace "$image"
+    echo "the run ended $((SECONDS - started)) s after it started (information only)"
+    expect_cli unplug 1 "$text_failure"
+    stop_device dev
+    [[ $(summary_value dev unplugged) -eq 1 ]] || fail "the device did not unplug itself"
+    # The trace holds every report written; after the last data packet (command 0) the program
+    # may send at most one poll (the pass that found the device gone).
+    local after
+    after=$(awk '/^> 81 [0-9A-F]{2} 00 16 .. .. 00/ { polls = 0; next }
+                 /^> 81 05 00 1D/ { polls++ } END { print polls + 0 }' "$work/unplug.err")
+    [[ $after -le 1 ]] || fail "$after polls after the device went away"
+}
+scenario_unplug_uhid_mid_transfer() { unplug_mid_transfer --uhid; }
+scenario_unplug_gadget_mid_transfer() { unplug_mid_transfer --gadget; }
+
+# --wait: started before the device exists, it updates the device once the gadget is bound.
+scenario_wait_then_update() {
+    timeout --kill-after=5 "$run_end_limit" "$cli" --wait=60 --yes "$image" \
+        >"$work/wait.out" 2>"$work/wait.err" </dev/null &
+    local cli_pid=$!
+    wait_for_file "$work/wait.out" 10 "Waiting" || {
+        cat "$work/wait.out" "$work/wait.err"
+        fail "the program did not say it waits"
+    }
+    start_device dev --gadget
+    wait "$cli_pid"
+    cli_status=$?
+    expect_cli wait 0 "$text_success"
+    stop_device dev
+    expect_payload dev "$image"
+}
+
+# --wait=1 with nothing attached gives up after its time with the no-device message.
+scenario_wait_gives_up() {
+    run_cli waitnone --wait=1 --yes "$image"
+    expect_cli waitnone 1 ""
+    grep -q "No updatable device" "$work/waitnone.err" || fail "no 'no device' message"
+}
+
+# A user without access to the hidraw node gets the permission text, not silence.
+scenario_permission_text() {
+    start_device dev --gadget
+    [[ $(stat -c %a "$node") == 600 ]] || fail "$node is not private to root"
+    cli_status=0
+    timeout --kill-after=5 "$run_end_limit" setpriv --reuid=65534 --regid=65534 --clear-groups \
+        "$cli" --yes "$image" >"$work/perm.out" 2>"$work/perm.err" </dev/null || cli_status=$?
+    expect_cli perm 1 ""
+    grep -qF "$text_permission" "$work/perm.err" || {
+        cat "$work/perm.out" "$work/perm.err"
+        fail "no permission text"
+    }
+    stop_device dev
+    [[ $(summary_value dev output_reports) -eq 0 ]] || fail "reports reached the device"
+}
+
+# The drive-copy update onto the mass-storage gadget's volume, with a second 104 KiB volume
+# (tmpfs) that does not belong to the device mounted first.
+scenario_drive_copy() {
+    # 213 sectors, one sector per cluster, no alignment: 209 clusters of 512 bytes = 107,008
+    # bytes through statvfs, inside the 104 KiB rule once the low 10 bits are cleared.
+    truncate -s $((213 * 512)) "$work/drive.img"
+    mkfs.fat -a -s 1 -S 512 -r 16 -f 2 "$work/drive.img" >/dev/null || fail "mkfs.fat failed"
+    mkdir -p "$work/a-decoy" "$work/b-volume"
+    mount -t tmpfs -o size=104k tmpfs "$work/a-decoy" || fail "cannot mount the decoy"
+    start_device drive --drive="$work/drive.img"
+    mount "$node" "$work/b-volume" || fail "cannot mount $node"
+    local capacity
+    capacity=$(($(stat -f -c '%b * %S' "$work/b-volume")))
+    ((capacity >= 106496 && capacity <= 107519)) || fail "the volume holds $capacity bytes"
+    make_image "$work/drive.dat" 0x2000 4096
+    XDG_CACHE_HOME=$work/cache run_cli copy --yes "$work/drive.dat"
+    expect_cli copy 0 "$text_success"
+    [[ ! -e $work/a-decoy/1.dat ]] || fail "1.dat went onto the decoy volume"
+    umount "$work/b-volume" || fail "cannot unmount the volume"
+    umount "$work/a-decoy"
+    stop_device drive
+    mkdir -p "$work/check"
+    mount -o loop,ro "$work/drive.img" "$work/check" || fail "cannot mount the backing image"
+    image_lead "$work/drive.dat" >"$work/expected.lead"
+    cmp "$work/expected.lead" "$work/check/1.dat" || fail "1.dat is not the lead section"
+    umount "$work/check"
+}
+
+# The engine over the real backends (gtest): version query, button and version text on
+# arrival and removal, unplugging mid-run; without udevd the monitor listens to the kernel.
+scenario_engine_without_udevd() {
+    [[ ! -e /run/udev/control ]] || fail "udevd is running"
+    run_gtests
+}
+
+scenario_engine_with_udevd() {
+    start_udevd
+    run_gtests
+}
+
+# --- udevd ------------------------------------------------------------------------------------
+
+# Debian's systemd-udevd, unpacked by the harness, with its own rules; inside the chroot it must
+# be told that running here is meant.
+start_udevd() {
+    export SYSTEMD_IGNORE_CHROOT=1
+    mkdir -p /run/udev/rules.d
+    cp "$TARVEX_UDEV_ROOT"/lib/udev/rules.d/*.rules /run/udev/rules.d/ 2>/dev/null
+    (exec -a systemd-udevd "$TARVEX_UDEV_ROOT/bin/udevadm" --daemon) || fail "udevd did not start"
+    wait_for_file /run/udev/control 10 || fail "udevd made no control socket"
+}
+
+stop_udevd() {
+    [[ -e /run/udev/control ]] || return 0
+    SYSTEMD_IGNORE_CHROOT=1 "$TARVEX_UDEV_ROOT/bin/udevadm" control --exit 2>/dev/null
+    rm -rf /run/udev
+}
+
+# Runs the gtest binary; every case must pass, and none may skip here.
+run_gtests() {
+    "$vm_tests" --gtest_color=no >"$work/gtest.out" 2>&1
+    local status=$?
+    cat "$work/gtest.out"
+    grep -q '^\[  SKIPPED \]' "$work/gtest.out" && fail "a test skipped in the guest"
+    grep -q '^\[  PASSED  \]' "$work/gtest.out" || fail "the test binary did not pass"
+    return $status
+}
+
+# --- the runner -------------------------------------------------------------------------------
+
+scenarios=(
+    list_real_devices
+    update_over_uhid
+    update_over_gadget_after_foreign_device
+    unplug_uhid_mid_transfer
+    unplug_gadget_mid_transfer
+    wait_then_update
+    wait_gives_up
+    permission_text
+    drive_copy
+    engine_without_udevd
+    engine_with_udevd
+)
+
+# Anything a killed scenario left behind: gadgets (unbound first), mounts, udevd.
+clean_up_leftovers() {
+    local gadget
+    for gadget in /sys/kernel/config/usb_gadget/*/; do
+        [[ -d $gadget ]] || continue
+        echo "" >"$gadget/UDC" 2>/dev/null
+        find "$gadget/configs" -maxdepth 2 -type l -delete 2>/dev/null
+        rmdir "$gadget"/configs/*/strings/* "$gadget"/configs/* "$gadget"/functions/* \
+            "$gadget"/strings/* "$gadget" 2>/dev/null
+    done
+    stop_udevd
+}
+
+if [[ -n $scenario ]]; then
+    work=$(mktemp -d "/tmp/$scenario.XXXXXX")
+    chmod 0755 "$work"
+    # Every device this scenario started goes when it ends, whichever way it ends.
+    trap 'for p in "${device_pids[@]}"; do kill -TERM "$p" 2>/dev/null; done; wait; \
+          umount -q "$work"/* 2>/dev/null; true' EXIT
+    "scenario_$scenario"
+    exit $?
+fi
+
+: >"$results"
+echo "guest: $(uname -r), $(nproc) CPU; testing $build"
+for name in "${scenarios[@]}"; do
+    log="$run/$name.log"
+    started=$SECONDS
+    if timeout --kill-after=5 "$scenario_limit" bash "$self" "$run" "$name" >"$log" 2>&1; then
+        echo "ok $name" | tee -a "$results"
+    else
+        echo "FAIL $name" | tee -a "$results"
+        sed 's/^/    /' "$log" | tail -n 25
+    fi
+    echo "   ($((SECONDS - started)) s)"
+    clean_up_leftovers
+done
+echo done >>"$results"
