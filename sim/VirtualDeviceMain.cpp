@@ -82,8 +82,10 @@ StopReason WaitForEnd(const sigset_t& signals, const VirtualDeviceOptions& optio
     return StopReason::Lifetime;
 }
 
+// `endedAt` is wall-clock time (ms since the epoch) when the program saw the end, so that a
+// script can tell how long the host took after an unplug.
 std::string Summary(const CVirtualUpdateDevice& device, const CKernelDeviceBridge& bridge,
-                    StopReason reason) {
+                    StopReason reason, std::chrono::system_clock::time_point endedAt) {
     std::string text;
     const auto add = [&](const char* name, std::size_t value) {
         text += std::string(name) + "=" + std::to_string(value) + "\n";
@@ -97,6 +99,10 @@ std::string Summary(const CVirtualUpdateDevice& device, const CKernelDeviceBridg
     add("input_reports", bridge.InputReportsForwarded());
     add("input_reports_lost", bridge.InputReportsLost());
     add("unplugged", reason == StopReason::Unplugged ? 1 : 0);
+    add("ended_at_ms",
+        static_cast<std::size_t>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(endedAt.time_since_epoch())
+                .count()));
     return text;
 }
 
@@ -163,6 +169,7 @@ int ServeHidDevice(const VirtualDeviceOptions& options, const std::string& seria
     }
 
     const StopReason reason = WaitForEnd(signals, options, &device, &bridge);
+    const auto endedAt = std::chrono::system_clock::now();
     bridge.Stop();
     opened.Endpoint->Unplug();
 
@@ -175,7 +182,7 @@ int ServeHidDevice(const VirtualDeviceOptions& options, const std::string& seria
         }
     }
     if (!options.SummaryOut.empty() &&
-        !WriteFileAtomically(options.SummaryOut, Summary(device, bridge, reason))) {
+        !WriteFileAtomically(options.SummaryOut, Summary(device, bridge, reason, endedAt))) {
         std::cerr << "tarvex-virtual-device: cannot write " << options.SummaryOut << '\n';
         status = kExitNoDevice;
     }

@@ -76,19 +76,19 @@ std::unique_ptr<CConfigfsGadget> CConfigfsGadget::Create(
     const auto config = folder / "configs/c.1";
     // The kernel fills a new gadget folder with its attribute files and subfolders itself;
     // only the folders below are ours to make (and to remove).
-    CConfigfsGadget& g = *gadget;
+    CConfigfsGadget& owner = *gadget;
     error = RunSteps({
-        [&] { return g.MakeFolder(folder); },
+        [&] { return owner.MakeFolder(folder); },
         [&] { return WriteAttribute(folder / "idVendor", Hex16(identity.VendorId)); },
         [&] { return WriteAttribute(folder / "idProduct", Hex16(identity.ProductId)); },
         [&] { return WriteAttribute(folder / "bcdUSB", std::string("0x0200")); },
         [&] { return WriteAttribute(folder / "bcdDevice", std::string("0x0100")); },
-        [&] { return g.MakeFolder(strings); },
+        [&] { return owner.MakeFolder(strings); },
         [&] { return WriteAttribute(strings / "manufacturer", identity.Manufacturer); },
         [&] { return WriteAttribute(strings / "product", identity.Product); },
         [&] { return WriteAttribute(strings / "serialnumber", identity.Serial); },
-        [&] { return g.MakeFolder(config); },
-        [&] { return g.MakeFolder(config / "strings/0x409"); },
+        [&] { return owner.MakeFolder(config); },
+        [&] { return owner.MakeFolder(config / "strings/0x409"); },
         [&] {
             return WriteAttribute(config / "strings/0x409/configuration", std::string("update"));
         },

@@ -28,6 +28,10 @@ const char* ToString(KernelTransport transport) {
     return transport == KernelTransport::Uhid ? "uhid" : "gadget";
 }
 
+void PrintTo(KernelTransport transport, std::ostream* out) {
+    *out << ToString(transport);
+}
+
 std::string KernelDevicesUnavailable(KernelTransport transport) {
     if (!std::filesystem::exists("/dev/uhid")) {
         return "needs /dev/uhid (a kernel with uhid, as in the test guest: "

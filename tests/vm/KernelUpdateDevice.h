@@ -4,6 +4,7 @@
 // when it goes away.
 
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "platform/HidDeviceEndpoint.h"
@@ -15,6 +16,8 @@ namespace tarvex::testing {
 enum class KernelTransport { Uhid, Gadget };
 
 const char* ToString(KernelTransport transport);
+// For GoogleTest's names of parameterised cases.
+void PrintTo(KernelTransport transport, std::ostream* out);
 
 // Why a test cannot make kernel devices here, or empty when it can. The tests that need them
 // skip with this reason.
