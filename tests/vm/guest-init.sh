@@ -42,11 +42,11 @@ if ! mount -t 9p -o "$nine_p,ro,cache=loose" hostroot /host; then
     say "cannot mount the host's root"
     poweroff -f
 fi
-# The run folder is shared at its own path, so that paths mean the same on both sides.
-if ! mount -t 9p -o "$nine_p,rw" results "/host$run"; then
-    say "cannot mount the run folder"
-    poweroff -f
-fi
+# The checkout (three levels above the entry script) is kept before the guest's own tmpfs goes on
+# /tmp and /run: a checkout below either (CI may clone into /tmp) would be hidden otherwise.
+repo=$(dirname "$(dirname "$(dirname "$entry")")")
+mkdir -p /checkout
+mount -o bind "/host$repo" /checkout
 
 mount -t devtmpfs devtmpfs /host/dev
 mkdir -p /host/dev/pts /host/dev/shm 2>/dev/null
@@ -57,6 +57,18 @@ mount -t sysfs sysfs /host/sys
 mount -t configfs configfs /host/sys/kernel/config
 mount -t tmpfs tmpfs /host/tmp
 mount -t tmpfs tmpfs /host/run
+case "$repo" in
+    /tmp/* | /run/*)
+        mkdir -p "/host$repo"
+        mount -o bind /checkout "/host$repo"
+        ;;
+esac
+
+# The run folder is shared at its own path, so that paths mean the same on both sides.
+if ! mount -t 9p -o "$nine_p,rw" results "/host$run"; then
+    say "cannot mount the run folder"
+    poweroff -f
+fi
 
 chroot /host /bin/bash "$entry" "$run" </dev/console >/dev/console 2>&1
 say "guest script ended with status $?"
