@@ -20,6 +20,7 @@
 #include "hid/Hid.h"
 #include "sim/SampleImage.h"
 #include "sim/VirtualHidPort.h"
+#include "tests/update/EngineTestSupport.h"
 #include "update/UpdateEngine.h"
 
 namespace tarvex::testing {
@@ -28,8 +29,6 @@ namespace {
 constexpr int kRuns = 1000;
 constexpr int kWarmUpRuns = 100;
 constexpr std::uint32_t kSeed = 0x50A6;
-// Bound for waits on the engine's threads; a guard against hangs, never a measured time.
-constexpr std::chrono::seconds kHangGuard{20};
 // What the allocator may keep after a warm-up without anything leaking (arenas, free lists).
 constexpr long kRssToleranceKb = 4096;
 
@@ -171,17 +170,6 @@ private:
     std::optional<UpdateOutcome> m_Outcome;
     int m_SuccessBoxes = 0;
 };
-
-bool WaitUntil(const std::function<bool()>& condition) {
-    const auto deadline = std::chrono::steady_clock::now() + kHangGuard;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
 
 class SoakTest : public ::testing::Test {
 protected:
