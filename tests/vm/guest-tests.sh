@@ -258,13 +258,15 @@ scenario_wait_gives_up() {
 }
 
 # Runs ARGS as the unprivileged user (nobody, no groups) from the scenario's work folder, with a
-# hang guard; its status in cli_status, output in $work/NAME.out and $work/NAME.err.
+# hang guard; its status in cli_status, output in $work/NAME.out and $work/NAME.err. setpriv
+# starts its program while root's capabilities are still in effect, so it would start a program
+# in a folder that user cannot search: env starts it as the user, as the user's shell would.
 run_as_nobody() {  # run_as_nobody NAME ARGS...
     local name=$1
     shift
     cli_status=0
     (cd "$work" && timeout --kill-after=5 "$run_end_limit" \
-        setpriv --reuid=65534 --regid=65534 --clear-groups "$@") \
+        setpriv --reuid=65534 --regid=65534 --clear-groups env -- "$@") \
         >"$work/$name.out" 2>"$work/$name.err" </dev/null || cli_status=$?
 }
 
