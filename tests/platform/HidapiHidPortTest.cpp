@@ -1,32 +1,53 @@
-// The hidapi backend as far as a machine without HID devices allows: listing, and the reasons
-// an open fails, down to the hidraw driver's own answers for a node without a device.
+// The hidapi backend as far as a machine without HID devices allows: listing from a sysfs tree the
+// test lays out, and the reasons an open fails, down to the hidraw driver's own answers for a node
+// without a device.
 
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <set>
 
 #include "platform/linux/HidapiHidPort.h"
 #include "platform/linux/HidrawMapping.h"
+#include "tests/platform/FakeSysfs.h"
 #include "tests/platform/SkipOrFail.h"
 
 namespace tarvex {
 namespace {
 
+// Whether a user who owns none of them can search every folder down to `folder`.
+bool OthersCanSearch(const std::filesystem::path& folder) {
+    std::filesystem::path walked;
+    for (const auto& part : folder) {
+        walked /= part;
+        struct stat status {};
+        if (::stat(walked.c_str(), &status) != 0 || (status.st_mode & S_IXOTH) == 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// A folder of the test's own that a test which gives up root can still reach: a temporary
+// folder below a private one (TMPDIR under /root) is passed over for /tmp, and the umask does not
+// decide the folder's mode.
 class TempFolder {
 public:
     TempFolder() {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        m_Path = std::filesystem::temp_directory_path() /
+        const auto temporary = std::filesystem::temp_directory_path();
+        m_Path = (OthersCanSearch(temporary) ? temporary : std::filesystem::path("/tmp")) /
                  (std::string("tarvex-hidapi-") + info->name() + "-" + std::to_string(getpid()));
         std::filesystem::remove_all(m_Path);
         std::filesystem::create_directories(m_Path);
+        std::filesystem::permissions(m_Path, std::filesystem::perms(0755));
     }
     ~TempFolder() { std::filesystem::remove_all(m_Path); }
     const std::filesystem::path& Path() const { return m_Path; }
@@ -54,24 +75,26 @@ TEST(HidapiHidPort, KeepsEachInterfaceOnceWhereItWasFirstListed) {
     EXPECT_EQ(kept[0].ProductId, 0x6A11);
 }
 
-TEST(HidapiHidPort, ListsTheHidrawNodesSysfsKnows) {
-    std::set<std::string> nodes;
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator("/sys/class/hidraw", error)) {
-        nodes.insert("/dev/" + entry.path().filename().string());
-    }
+using HidapiHidPortOnATree = testing::FakeSysfsTest;
+
+// Every hidraw node of a USB or Bluetooth HID device, in udev's order (by sysfs path, not by
+// node number), with the IDs the kernel gives its HID device; an interface with two top-level
+// collections once (hidapi lists it once per collection from 0.14 on).
+TEST_F(HidapiHidPortOnATree, ListsEachUsbAndBluetoothNodeOnceWithItsIds) {
+    const std::vector<std::uint8_t> twoCollections = {0x05, 0x01, 0x09, 0x05, 0xA1, 0x01, 0x85,
+                                                      0x01, 0xC0, 0x06, 0x00, 0xFF, 0x09, 0x01,
+                                                      0xA1, 0x01, 0x85, 0x02, 0xC0};
+    const auto usb = Sysfs().AddUsbDevice("pci0000:00/0000:00:14.0/usb1/1-1", "3a7e\n", "6a11\n");
+    Sysfs().AddHidDevice(Sysfs().AddUsbInterface(usb, 0), 3, 0x3A7E, 0x6A11, 2, twoCollections);
+    const std::filesystem::path uhid = "/sys/devices/virtual/misc/uhid";
+    Sysfs().AddHidDevice(uhid, 5, 0x046D, 0xB012, 0, testing::kOneCollectionDescriptor);
+    Sysfs().AddHidDevice(uhid, 6, 0x1234, 0x5678, 1, testing::kOneCollectionDescriptor);
+
     CHidapiHidPort port;
-    const auto interfaces = port.ListHidInterfaces();
-    std::set<std::string> listed;
-    for (const auto& info : interfaces) {
-        EXPECT_TRUE(nodes.contains(info.Path)) << info.Path << " is not a hidraw node";
-        EXPECT_TRUE(listed.insert(info.Path).second) << info.Path << " listed twice";
-    }
-    if (nodes.empty()) {
-        EXPECT_TRUE(interfaces.empty());
-    }
-    // A second listing in a row sees the same machine.
-    EXPECT_EQ(port.ListHidInterfaces().size(), interfaces.size());
+    const auto listed = testing::DescribeEach(port.ListHidInterfaces());
+    EXPECT_EQ(listed,
+              (std::vector<std::string>{"/dev/hidraw2 3a7e:6a11", "/dev/hidraw0 046d:b012"}));
+    EXPECT_EQ(testing::DescribeEach(port.ListHidInterfaces()), listed) << "a second listing";
 }
 
 TEST(HidapiHidPort, AnythingButAHidrawNodeIsRefusedBeforeHidapiSeesIt) {
@@ -130,24 +153,34 @@ TEST_F(HidrawNodeTest, ANodeWithoutItsDeviceIsNotFound) {
     EXPECT_EQ(opened.Error, HidOpenError::NotFound);
 }
 
-// Exit status of a process that tried to open `path`: the HidOpenError's value.
-[[noreturn]] void OpenAndExit(const std::string& path) {
+// Exit status of a process that could not even reach the node: neither a HidOpenError nor the
+// death test's own 1.
+constexpr int kNodeUnreachable = 100;
+
+// Exit status of a process that gave up root and tried to open `path`: the HidOpenError's value.
+[[noreturn]] void OpenAsNobodyAndExit(const std::string& path) {
+    if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) {
+        std::fprintf(stderr, "cannot give up root: %s\n", std::strerror(errno));
+        _exit(kNodeUnreachable);
+    }
+    // A folder this user cannot search would refuse the open with the same EACCES as the node.
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0) {
+        std::fprintf(stderr, "uid 65534 cannot reach %s: %s\n", path.c_str(), std::strerror(errno));
+        _exit(kNodeUnreachable);
+    }
     CHidapiHidPort port;
     _exit(static_cast<int>(port.OpenHidInterface(path).Error));
 }
 
 // The node is root's alone (mode 0600), as a hidraw node is without the uaccess rule; a desktop
-// user has no root, so the child gives it up before it tries.
+// user has no root, so the child gives it up before it tries. Root is refused only for want of a
+// device, so the node's mode is the one difference the child meets.
 TEST_F(HidrawNodeTest, AMissingPermissionIsToldApart) {
+    ASSERT_EQ(CHidapiHidPort().OpenHidInterface(m_Node.string()).Error, HidOpenError::NotFound);
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(
-        {
-            if (::setgid(65534) != 0 || ::setuid(65534) != 0) {
-                _exit(100);
-            }
-            OpenAndExit(m_Node.string());
-        },
-        ::testing::ExitedWithCode(static_cast<int>(HidOpenError::PermissionDenied)), "");
+    EXPECT_EXIT(OpenAsNobodyAndExit(m_Node.string()),
+                ::testing::ExitedWithCode(static_cast<int>(HidOpenError::PermissionDenied)), "");
 }
 
 }  // namespace

@@ -1,13 +1,10 @@
-// The USB device list through libudev: the attribute parser, and a listing that agrees with
-// what sysfs shows directly.
+// The USB device list through libudev: the attribute parser, and the listing of a sysfs tree the
+// test lays out.
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <map>
-
 #include "platform/linux/UdevUsbDeviceList.h"
+#include "tests/platform/FakeSysfs.h"
 
 namespace tarvex {
 namespace {
@@ -37,33 +34,24 @@ TEST(UdevUsbDeviceList, ParsesIdsAsTheKernelWritesThemAndRefusesJunk) {
     }
 }
 
-std::optional<std::uint16_t> ReadIdFile(const std::filesystem::path& path) {
-    std::ifstream file(path);
-    std::string text;
-    std::getline(file, text);
-    return file ? ParseUsbIdAttribute(text) : std::nullopt;
-}
+using UdevUsbDeviceListOnATree = testing::FakeSysfsTest;
 
-TEST(UdevUsbDeviceList, ListsTheUsbDevicesSysfsShows) {
-    // Every USB device (not interface) has idVendor in its sysfs folder.
-    std::map<std::string, std::pair<std::uint16_t, std::uint16_t>> expected;
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator("/sys/bus/usb/devices", error)) {
-        const auto vendorId = ReadIdFile(entry.path() / "idVendor");
-        const auto productId = ReadIdFile(entry.path() / "idProduct");
-        if (vendorId && productId) {
-            expected[std::filesystem::canonical(entry.path(), error).string()] = {*vendorId,
-                                                                                  *productId};
-        }
-    }
+// USB devices (not their interfaces) in udev's order, with the IDs their attributes hold; one
+// whose IDs cannot be read as the kernel writes them is left out.
+TEST_F(UdevUsbDeviceListOnATree, ListsEachUsbDeviceWithReadableIds) {
+    const std::string hub = "pci0000:00/0000:00:14.0/usb1";
+    const auto rootHub = Sysfs().AddUsbDevice(hub, "1d6b\n", "0002\n");
+    const auto drive = Sysfs().AddUsbDevice(hub + "/1-1", "3a7e\n", "6a01\n");
+    Sysfs().AddUsbInterface(drive, 0);
+    Sysfs().AddUsbDevice(hub + "/1-2", "3a7\n", "6a01\n");       // not as the kernel writes it
+    Sysfs().AddUsbDevice(hub + "/1-3", "3a7e\n", std::nullopt);  // no product ID to read
+    const auto receiver = Sysfs().AddUsbDevice(hub + "/1-4", "046D\n", "c52b\n");
+
     CUdevUsbDeviceList list;
-    const auto devices = list.ListUsbDevices();
-    std::map<std::string, std::pair<std::uint16_t, std::uint16_t>> listed;
-    for (const auto& device : devices) {
-        listed[device.SystemPath] = {device.VendorId, device.ProductId};
-    }
-    EXPECT_EQ(listed.size(), devices.size()) << "a device listed twice";
-    EXPECT_EQ(listed, expected);
+    EXPECT_EQ(
+        testing::DescribeEach(list.ListUsbDevices()),
+        (std::vector<std::string>{"1d6b:0002 " + rootHub.string(), "3a7e:6a01 " + drive.string(),
+                                  "046d:c52b " + receiver.string()}));
 }
 
 }  // namespace

@@ -257,13 +257,42 @@ scenario_wait_gives_up() {
     grep -q "No updatable device" "$work/waitnone.err" || fail "no 'no device' message"
 }
 
+# Runs ARGS as the unprivileged user (nobody, no groups) from the scenario's work folder, with a
+# hang guard; its status in cli_status, output in $work/NAME.out and $work/NAME.err. setpriv
+# starts its program while root's capabilities are still in effect, so it would start a program
+# in a folder that user cannot search: env starts it as the user, as the user's shell would.
+run_as_nobody() {  # run_as_nobody NAME ARGS...
+    local name=$1
+    shift
+    cli_status=0
+    (cd "$work" && timeout --kill-after=5 "$run_end_limit" \
+        setpriv --reuid=65534 --regid=65534 --clear-groups env -- "$@") \
+        >"$work/$name.out" 2>"$work/$name.err" </dev/null || cli_status=$?
+}
+
 # A user without access to the hidraw node gets the permission text, not silence.
 scenario_permission_text() {
+    # The checkout may live where that user cannot reach (below /root, mode 0700): the program
+    # and the image it is given are copied into the work folder, so that the node's permission
+    # is the only thing the run can trip over.
+    local own_cli=$work/bin/tarvex-update-cli own_image=$work/image.dat
+    install -D -m 0755 "$cli" "$own_cli"
+    install -m 0644 "$image" "$own_image"
     start_device dev --gadget
     [[ $(stat -c %a "$node") == 600 ]] || fail "$node is not private to root"
-    cli_status=0
-    timeout --kill-after=5 "$run_end_limit" setpriv --reuid=65534 --regid=65534 --clear-groups \
-        "$cli" --yes "$image" >"$work/perm.out" 2>"$work/perm.err" </dev/null || cli_status=$?
+    run_as_nobody reach cat "$own_image"
+    cmp -s "$own_image" "$work/reach.out" || {
+        cat "$work/reach.err"
+        fail "the unprivileged user cannot read the image"
+    }
+    # Listing needs no access to the node: the program runs for that user and sees the device.
+    run_as_nobody perm-list "$own_cli" --list
+    expect_cli perm-list 0 ""
+    grep -qx "hid 3a7e:6a11 $node" "$work/perm-list.out" || {
+        cat "$work/perm-list.out" "$work/perm-list.err"
+        fail "the unprivileged user's listing does not show $node"
+    }
+    run_as_nobody perm "$own_cli" --yes "$own_image"
     expect_cli perm 1 ""
     grep -qF "$text_permission" "$work/perm.err" || {
         cat "$work/perm.out" "$work/perm.err"
