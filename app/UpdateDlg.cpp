@@ -97,7 +97,7 @@ void CUpdateDlg::BindControls() {
     m_pProgress->setAccessibleName(QStringLiteral("Progress"));
 
     m_pUpdateButton = new QPushButton(QStringLiteral("USB_Update"), this);
-    m_pUpdateButton->setEnabled(false);
+    ApplyUpdateButtonState(false);
     // Return must never press it (a QDialog's buttons default to that).
     m_pUpdateButton->setAutoDefault(false);
     m_pUpdateButton->setDefault(false);
@@ -151,7 +151,14 @@ void CUpdateDlg::OnDeviceNotices() {
 // --- control changes ---
 
 void CUpdateDlg::EnableUpdateButton(bool enable) {
-    m_WindowThread.Post([this, enable] { m_pUpdateButton->setEnabled(enable); });
+    m_WindowThread.Post([this, enable] { ApplyUpdateButtonState(enable); });
+}
+
+void CUpdateDlg::ApplyUpdateButtonState(bool enable) {
+    m_pUpdateButton->setEnabled(enable);
+    // Qt gives a disabled widget's mouse presses to nobody; the dialog beneath must get them,
+    // so that a press on the disabled button drags the dialog as a press on its surface does.
+    m_pUpdateButton->setAttribute(Qt::WA_TransparentForMouseEvents, !enable);
 }
 
 void CUpdateDlg::SetVersionText(const std::string& text) {

@@ -76,6 +76,7 @@ protected:
 private:
     void BindControls();
     void LayOutControls();
+    void ApplyUpdateButtonState(bool enable);
     void OnUsbUpdate();
     void OnDeviceNotices();
     void CloseDown();

@@ -203,9 +203,10 @@ TEST_F(UpdateDlgTest, ADeviceThisUserMayNotOpenIsExplainedInThePrompt) {
     m_Port.SetOpenError(HidOpenError::PermissionDenied);
     StartWindow();
     ClickUpdateButton();
-    AnswerPrompt("The update device was found but cannot be opened: permission denied.\n"
-                 "Install the udev rule that comes with this program (60-tarvex-update.rules) "
-                 "and plug the device in again.");
+    AnswerPrompt(
+        "The update device was found but cannot be opened: permission denied.\n"
+        "Install the udev rule that comes with this program (60-tarvex-update.rules) "
+        "and plug the device in again.");
     EXPECT_TRUE(WaitForWorkersToEnd());
 }
 

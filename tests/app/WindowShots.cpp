@@ -8,8 +8,8 @@
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QLabel>
-#include <QPushButton>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QScreen>
 #include <QTest>
 #include <future>

@@ -5,6 +5,7 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QTest>
 #include <QWindow>
@@ -140,8 +141,13 @@ void WindowFixture::AnswerPrompt(const std::string& expectedText, bool ok) {
     EXPECT_EQ(prompt->TextControl()->text().toStdString(), expectedText);
     CButtonEx* button = ok ? prompt->OkButton() : prompt->CancelButton();
     ASSERT_NE(button, nullptr);
+    const QPointer<CPromptDlg> answered(prompt);
     ClickMouse(*button, button->rect().center());
-    ASSERT_TRUE(ProcessUntil([&] { return FindWindow<CPromptDlg>() == nullptr; }));
+    // The next prompt may follow at once; this one must be gone.
+    ASSERT_TRUE(ProcessUntil([&] {
+        const CPromptDlg* still = answered.data();
+        return still == nullptr || !still->isVisible();
+    }));
 }
 
 bool WindowFixture::WaitForVersionText(const QString& text) {
