@@ -1,5 +1,6 @@
 #include "ui/PromptDlg.h"
 
+#include <QFontMetrics>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
@@ -23,7 +24,22 @@ const QRect kQuestionCancelRect(QPoint(170, 90), QPoint(240, 112) - QPoint(1, 1)
 const QRect kNoticeOkRect(QPoint(214, 90), QPoint(284, 112) - QPoint(1, 1));
 
 // The text sits inside the background's frame (inset 10 pixels) and above the buttons.
-const QRect kTextRect(18, 16, 264, 68);
+const QRect kTextRect(14, 14, 272, 74);
+// The smallest pixel size a long text is shrunk to so that it fits the panel.
+constexpr int kSmallestTextPixelSize = 10;
+
+// The prompt's font, made smaller until `text` fits `area` with its lines wrapped.
+QFont FittingFont(QFont font, const QString& text, const QRect& area) {
+    for (int size = font.pixelSize(); size > kSmallestTextPixelSize; --size) {
+        font.setPixelSize(size);
+        const QRect needed =
+            QFontMetrics(font).boundingRect(area, Qt::AlignCenter | Qt::TextWordWrap, text);
+        if (needed.height() <= area.height() && needed.width() <= area.width()) {
+            break;
+        }
+    }
+    return font;
+}
 
 }  // namespace
 
@@ -70,6 +86,7 @@ void CPromptDlg::showEvent(QShowEvent* event) {
     if (!m_bButtonsCreated) {
         setGeometry(m_X, m_Y, kPromptWidth, kPromptHeight);
         CreateButtons();
+        m_pText->setFont(FittingFont(PromptFont(), m_Text, m_pText->rect()));
         m_pText->setText(m_Text);
         m_bButtonsCreated = true;
     }

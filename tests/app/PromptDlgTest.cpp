@@ -11,6 +11,7 @@
 
 #include "tests/app/WindowTestSupport.h"
 #include "ui/ButtonEx.h"
+#include "ui/LocalizedText.h"
 #include "ui/PromptPlacement.h"
 
 namespace tarvex::testing {
@@ -110,6 +111,28 @@ TEST_F(PromptDlgTest, ButtonsByMode) {
         ClickMouse(*prompt->OkButton(), QPoint(35, 11));
         EXPECT_EQ(AnswerOf(answer), kPromptOk) << "mode " << c.Mode;
         ASSERT_TRUE(ProcessUntil([] { return FindWindow<CPromptDlg>() == nullptr; }));
+    }
+}
+
+// Every text the engine shows in the prompt fits its panel, in both languages.
+TEST_F(PromptDlgTest, EveryTextFitsThePanel) {
+    StartWindow();
+    for (const LanguageId language : {kLanguageEnglishUs, kLanguageChineseSimplifiedPrc}) {
+        for (const std::int32_t index : {kTextOpenFileError, kTextConfirmBetaVersion, kTextSuccess,
+                                         kTextFailure, kTextDevicePermissionDenied}) {
+            auto answer = AskFromWorker(LoadLocalizedString(index, language), kPromptNotice);
+            CPromptDlg* prompt = WaitForWindow<CPromptDlg>();
+            ASSERT_NE(prompt, nullptr);
+            QLabel& text = *prompt->TextControl();
+            const QRect needed = text.fontMetrics().boundingRect(
+                text.rect(), Qt::AlignCenter | Qt::TextWordWrap, text.text());
+            EXPECT_TRUE(text.rect().contains(needed))
+                << "text " << index << " in language " << language << " needs " << needed.width()
+                << " x " << needed.height();
+            prompt->OnCommand(kPromptOkControl);
+            AnswerOf(answer);
+            ASSERT_TRUE(ProcessUntil([] { return FindWindow<CPromptDlg>() == nullptr; }));
+        }
     }
 }
 
