@@ -58,6 +58,8 @@ public:
     // Window thread: answers every open question as cancelled, now and from now on.
     void CancelQuestions();
     std::size_t OpenQuestions() const { return m_Relay.OpenCount(); }
+    // Control changes and questions carried to the window's thread so far.
+    std::size_t WindowThreadCalls() const { return m_WindowThread.CallsRun(); }
 
     // The controls, by their ids' names.
     QPushButton* UpdateButton() const { return m_pUpdateButton; }

@@ -58,6 +58,7 @@ void CWindowThreadQueue::RunPending() {
     }
     for (auto& call : calls) {
         call();
+        ++m_CallsRun;
     }
 }
 

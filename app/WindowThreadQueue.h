@@ -28,6 +28,8 @@ public:
     // Runs what is queued now (window thread).
     void RunPending();
     bool OnWindowThread() const;
+    // How many calls have run so far (window thread); what the window's thread was asked to do.
+    std::size_t CallsRun() const { return m_CallsRun; }
 
 private:
     class CReceiver;
@@ -36,6 +38,7 @@ private:
     std::mutex m_Lock;
     std::vector<std::function<void()>> m_Calls;
     bool m_bWakeQueued = false;  // an event is on its way to the receiver
+    std::size_t m_CallsRun = 0;  // window thread only
 };
 
 }  // namespace tarvex

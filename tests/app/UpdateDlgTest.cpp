@@ -115,6 +115,7 @@ TEST_F(UpdateDlgTest, AWholeUpdateThroughTheWindowEndsWithTheSuccessBox) {
     QObject::connect(m_pDlg->Progress(), &QProgressBar::valueChanged,
                      [&](int value) { progress.push_back(value); });
 
+    const std::size_t callsBefore = m_pDlg->WindowThreadCalls();
     ClickUpdateButton();
     EXPECT_TRUE(ProcessUntil([&] { return !m_pDlg->UpdateButton()->isEnabled(); }));
     ChooseFile(image);
@@ -134,6 +135,9 @@ TEST_F(UpdateDlgTest, AWholeUpdateThroughTheWindowEndsWithTheSuccessBox) {
     EXPECT_EQ(m_pEngine->LastRunOutcome(), UpdateOutcome::Succeeded);
     EXPECT_EQ(m_pDevice->ReceivedPayload(), sim::SamplePayload(spec));
 
+    // 1,000 chunks: about a hundred progress changes and a few other calls reached the
+    // window's thread, not one per chunk.
+    EXPECT_LT(m_pDlg->WindowThreadCalls() - callsBefore, 150U);
     ASSERT_GE(progress.size(), 2U);
     EXPECT_EQ(progress.back(), 0);
     progress.pop_back();
