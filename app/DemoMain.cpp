@@ -16,7 +16,14 @@
 
 int main(int argc, char** argv) {
     using namespace tarvex;
-    // Qt takes its own options (-platform, ...) out of argv first.
+    // The usage needs no display; everything else is read once Qt has taken its own options
+    // (-platform, ...) out of argv.
+    for (int i = 1; i < argc; ++i) {
+        if (std::string_view(argv[i]) == "--help" || std::string_view(argv[i]) == "-h") {
+            std::cout << DemoUsage();
+            return 0;
+        }
+    }
     CUpdateApp app(argc, argv);
     const std::vector<std::string_view> arguments(argv + 1, argv + argc);
     const DemoParseResult parsed = ParseDemoArguments(arguments);
@@ -24,10 +31,6 @@ int main(int argc, char** argv) {
         std::cerr << "tarvex-update-demo: " << parsed.Error << "\n"
                   << "Try 'tarvex-update-demo --help'.\n";
         return 2;
-    }
-    if (parsed.Options->Help) {
-        std::cout << DemoUsage();
-        return 0;
     }
     const sim::VirtualDeviceOptions& device = parsed.Options->Device;
 
