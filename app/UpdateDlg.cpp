@@ -59,8 +59,9 @@ QString FromTable(const std::string& text) {
 }  // namespace
 
 CUpdateDlg::CUpdateDlg(const CUiLanguage& language, QWidget* parent)
+    // A caption with the system menu and the close box, no other frame buttons, as designed.
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+                          Qt::WindowCloseButtonHint),
       m_Language(language) {
     setFont(DialogFont());
     setWindowIcon(ProgramIcon());
