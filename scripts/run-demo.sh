@@ -26,7 +26,7 @@ if [[ -n "${DISPLAY:-}" || -n "${WAYLAND_DISPLAY:-}" ]]; then
   echo "==> Building the window demo and the sample image"
   cmake --build --preset default --target tarvex-update-demo tarvex_sample_image
   demo=$PWD/build/default/app/tarvex-update-demo
-  echo "==> Opening the window: press USB_Update and pick $sample_folder/sample-firmware-v1.15.dat"
+  echo "==> Opening the window in $sample_folder: press USB_Update and pick sample-firmware-v1.15.dat"
   cd "$sample_folder"
   exec "$demo" --latency=40
 fi
