@@ -1,0 +1,18 @@
+// tarvex-update: the firmware updater's window, on this machine's devices.
+
+#include "app/UpdateApp.h"
+#include "platform/SystemServices.h"
+#include "platform/linux/PosixUiLanguage.h"
+
+int main(int argc, char** argv) {
+    using namespace tarvex;
+    CUpdateApp app(argc, argv);
+    CPosixUiLanguage language;
+    SystemServices system = CreateSystemServices();
+    const FileSystemServices files = CreateFileSystemServices();
+    const DriveCopyServices driveCopy{files.Volumes.get(), system.UsbDevices.get(),
+                                      files.FileWriter.get(), files.ProgramFolder,
+                                      files.CacheFolder};
+    return app.Run(UpdatePlatform{*system.HidPort, *system.UsbDevices, language, driveCopy,
+                                  system.DeviceNotices.get()});
+}
