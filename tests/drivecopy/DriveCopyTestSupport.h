@@ -9,6 +9,7 @@
 #include <mutex>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "platform/FileWriter.h"
@@ -33,16 +34,27 @@ void WriteBytes(const std::filesystem::path& path, std::span<const std::uint8_t>
 // Empty when the file does not exist.
 std::optional<std::vector<std::uint8_t>> ReadBytes(const std::filesystem::path& path);
 
-// Volumes as a test lays them out: plain folders with whatever capacity the test claims.
+// Volumes as a test lays them out: plain folders with whatever capacity the test claims, and
+// the USB devices whose volumes the "system" can tell apart.
 class CFakeVolumeList final : public CVolumeList {
 public:
     void SetVolumes(std::vector<VolumeInfo> volumes);
+    // From the `listing`th call of ListVolumes on (counting from 1), `volumes` is listed
+    // instead: a volume that gets mounted while a run waits for it.
+    void SetVolumesFrom(std::size_t listing, std::vector<VolumeInfo> volumes);
+    void SetKnownUsbDevices(std::vector<std::string> systemPaths);
     std::vector<VolumeInfo> ListVolumes() override;
+    bool CanFindVolumesOf(const std::string& usbDeviceSystemPath) override;
     std::size_t Calls() const;
+    // Waits until ListVolumes has been called `count` times; false after the hang guard.
+    bool WaitForCalls(std::size_t count);
 
 private:
     mutable std::mutex m_Lock;
+    std::condition_variable m_Changed;
     std::vector<VolumeInfo> m_Volumes;
+    std::optional<std::pair<std::size_t, std::vector<VolumeInfo>>> m_Later;
+    std::vector<std::string> m_KnownUsbDevices;
     std::size_t m_Calls = 0;
 };
 
