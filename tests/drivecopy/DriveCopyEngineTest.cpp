@@ -8,8 +8,10 @@
 #include <unistd.h>
 
 #include <future>
+#include <sstream>
 #include <thread>
 
+#include "cli/CliApp.h"
 #include "hid/DeviceIdentity.h"
 #include "platform/linux/PosixFileWriter.h"
 #include "sim/SampleImage.h"
@@ -525,6 +527,33 @@ TEST_F(OwnVolumeTest, ShutdownEndsTheWaitAtOnceWithoutAMessage) {
         << "Shutdown waited for the volume";
     EXPECT_EQ(m_pEngine->LastRunOutcome(), UpdateOutcome::Cancelled);
     EXPECT_TRUE(Notices(m_View).empty());
+    EXPECT_FALSE(OnVolume("volume-a"));
+}
+
+// The terminal program says that it waits for the volume, and Ctrl-C ends that wait: nothing
+// is written, and the program ends as cancelled.
+TEST_F(OwnVolumeTest, TheTerminalProgramSaysItWaitsAndAnInterruptEndsTheWait) {
+    m_Services.VolumeWaitLimit = 2 * kMustNotBlock;
+    const auto imagePath = Root() / "chosen image.dat";
+    UseImage(0x0010);
+    CliOptions options;
+    options.ImagePath = imagePath;
+    options.AssumeYes = true;
+    std::ostringstream out;
+    std::ostringstream err;
+    std::atomic<bool> stop{false};
+    auto program = std::async(std::launch::async, [&] {
+        return RunCli(options, CliPlatform{m_Port, m_Usb, m_Language, m_Services},
+                      CliStreams{out, err}, stop);
+    });
+    ASSERT_TRUE(m_Volumes.WaitForCalls(2));  // waiting
+    stop.store(true);                        // what the program's Ctrl-C handler does
+    ASSERT_EQ(program.wait_for(kMustNotBlock), std::future_status::ready)
+        << "the interrupted program went on waiting";
+    EXPECT_EQ(program.get(), kExitCancelled);
+    EXPECT_THAT(out.str(), ::testing::HasSubstr("Waiting for the drive-mode device's volume to be "
+                                                "mounted (at most 10 s)..."));
+    EXPECT_EQ(err.str(), "Cancelled.\n");
     EXPECT_FALSE(OnVolume("volume-a"));
 }
 
