@@ -29,9 +29,6 @@ const std::string kOpenError = "Open file error! Please check the file!";
 const std::string kCaption = "Tarvex Update";
 const std::string kOwnUsbPath = "virtual:usb-3a7e:6a01";  // what the virtual USB list reports
 
-// A write that must not wait (on a pipe nobody reads) has to be over by then; generous, and
-// far below the hang guard, so that such a fault fails quickly instead of hanging the suite.
-constexpr std::chrono::seconds kMustNotBlock{5};
 // A short wait for the device's volume, so that the runs that give up do so quickly.
 constexpr std::chrono::milliseconds kShortVolumeWait{300};
 
@@ -296,19 +293,6 @@ TEST_F(DriveCopyEngineTest, AFailedCopyIsReportedWithItsReasonAndLeavesNoPartial
     m_Writer.FailIn(Root() / "nowhere", FileWriteStep::Open, FileWriteError::None);
     ASSERT_EQ(Run(), UpdateOutcome::Succeeded);
     EXPECT_EQ(m_pEngine->LastDriveCopyWriteError(), FileWriteError::None);
-}
-
-// Opens `pipe` for reading and drains it, so that a writer stuck opening it goes on.
-void ReleasePipeWriter(const std::filesystem::path& pipe) {
-    const int fd = ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        return;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    char sink[4096];
-    while (::read(fd, sink, sizeof sink) > 0) {
-    }
-    ::close(fd);
 }
 
 // A link or a pipe named 1.dat on the volume: the copy is never written through either, the run

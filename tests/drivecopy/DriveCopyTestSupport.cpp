@@ -1,10 +1,12 @@
 #include "tests/drivecopy/DriveCopyTestSupport.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 namespace tarvex::testing {
 
@@ -25,6 +27,18 @@ CScratchFolder::CScratchFolder() {
 CScratchFolder::~CScratchFolder() {
     std::error_code error;
     std::filesystem::remove_all(m_Path, error);
+}
+
+void ReleasePipeWriter(const std::filesystem::path& pipe) {
+    const int fd = ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    char sink[4096];
+    while (::read(fd, sink, sizeof sink) > 0) {
+    }
+    ::close(fd);
 }
 
 void WriteBytes(const std::filesystem::path& path, std::span<const std::uint8_t> bytes) {

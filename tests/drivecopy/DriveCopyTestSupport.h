@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <filesystem>
 #include <functional>
@@ -29,6 +30,14 @@ public:
 private:
     std::filesystem::path m_Path;
 };
+
+// A write that must not wait (on a pipe nobody reads) is over by then; generous, and far below
+// the hang guard, so that such a fault fails quickly instead of hanging the suite.
+inline constexpr std::chrono::seconds kMustNotBlock{5};
+
+// Opens the pipe for reading and drains it, so that a writer stuck opening it goes on (and a
+// test that found it stuck can end).
+void ReleasePipeWriter(const std::filesystem::path& pipe);
 
 void WriteBytes(const std::filesystem::path& path, std::span<const std::uint8_t> bytes);
 // Empty when the file does not exist.

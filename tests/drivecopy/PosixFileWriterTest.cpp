@@ -234,22 +234,6 @@ TEST_F(PosixFileWriterFileTest, FlushesAfterTheLastWriteAndBeforeSayingSo) {
     }
 }
 
-// Opens `pipe` for reading and drains it, so that a writer stuck opening it goes on.
-void ReleasePipeWriter(const std::filesystem::path& pipe) {
-    const int fd = ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        return;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    char sink[4096];
-    while (::read(fd, sink, sizeof sink) > 0) {
-    }
-    ::close(fd);
-}
-
-// Over within this bound, or the write waits on something it must never wait on; generous.
-constexpr std::chrono::seconds kMustNotBlock{5};
-
 // Only a regular file is written. A link is not followed, whatever it points at; a pipe is not
 // written into, whether or not someone reads it, and opening it never waits for a reader; a
 // folder stays a folder. Each is left as it was.

@@ -327,6 +327,18 @@ expect_decoys_untouched() {
     umount "$work/a-decoy" "$work/a-decoy-fat"
 }
 
+# Starts the terminal program with --wait=SECONDS and the kept copy in $work/cache, in the
+# background (cli_pid), and waits until it says that it waits for a device.
+start_waiting_drive_copy() {  # start_waiting_drive_copy NAME SECONDS IMAGE
+    XDG_CACHE_HOME=$work/cache timeout --kill-after=5 "$run_end_limit" "$cli" --wait="$2" --yes \
+        "$3" >"$work/$1.out" 2>"$work/$1.err" </dev/null &
+    cli_pid=$!
+    wait_for_file "$work/$1.out" 10 "Waiting" || {
+        cat "$work/$1.out" "$work/$1.err"
+        fail "the program did not say it waits"
+    }
+}
+
 # After the device's volume was unmounted and the device stopped: its backing image holds the
 # image's lead section as 1.dat.
 expect_lead_on_device() {  # expect_lead_on_device IMAGE
@@ -361,13 +373,7 @@ scenario_drive_copy_after_wait() {
     make_device_volume "$work/drive.img"
     mount_decoys
     make_image "$work/drive.dat" 0x1000 2048
-    XDG_CACHE_HOME=$work/cache timeout --kill-after=5 "$run_end_limit" "$cli" --wait=60 --yes \
-        "$work/drive.dat" >"$work/wait.out" 2>"$work/wait.err" </dev/null &
-    local cli_pid=$!
-    wait_for_file "$work/wait.out" 10 "Waiting" || {
-        cat "$work/wait.out" "$work/wait.err"
-        fail "the program did not say it waits"
-    }
+    start_waiting_drive_copy wait 60 "$work/drive.dat"
     start_device drive --drive="$work/drive.img"
     wait_for_file "$work/wait.out" 10 "volume to be mounted" || {
         cat "$work/wait.out" "$work/wait.err"
@@ -391,10 +397,7 @@ scenario_drive_copy_volume_never_mounted() {
     make_device_volume "$work/drive.img"
     mount_decoys
     make_image "$work/drive.dat" 0x1000 2048
-    XDG_CACHE_HOME=$work/cache timeout --kill-after=5 "$run_end_limit" "$cli" --wait=12 --yes \
-        "$work/drive.dat" >"$work/never.out" 2>"$work/never.err" </dev/null &
-    local cli_pid=$!
-    wait_for_file "$work/never.out" 10 "Waiting" || fail "the program did not say it waits"
+    start_waiting_drive_copy never 12 "$work/drive.dat"
     start_device drive --drive="$work/drive.img"
     wait "$cli_pid"
     cli_status=$?
