@@ -54,6 +54,6 @@ int main(int argc, char** argv) {
     // volume has the device's size.
     const FileSystemServices files = CreateFileSystemServices();
     const DriveCopyServices driveCopy{files.Volumes.get(), &usbDevices, files.FileWriter.get(),
-                                      files.ProgramFolder, files.CacheFolder};
+                                      files.StagingFolder};
     return app.Run(UpdatePlatform{hidPort, usbDevices, language, driveCopy, &notices});
 }

@@ -11,8 +11,7 @@ int main(int argc, char** argv) {
     SystemServices system = CreateSystemServices();
     const FileSystemServices files = CreateFileSystemServices();
     const DriveCopyServices driveCopy{files.Volumes.get(), system.UsbDevices.get(),
-                                      files.FileWriter.get(), files.ProgramFolder,
-                                      files.CacheFolder};
+                                      files.FileWriter.get(), files.StagingFolder};
     return app.Run(UpdatePlatform{*system.HidPort, *system.UsbDevices, language, driveCopy,
                                   system.DeviceNotices.get()});
 }
