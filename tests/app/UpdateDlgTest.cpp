@@ -300,12 +300,14 @@ public:
     std::vector<VolumeInfo> ListVolumes() override {
         return {VolumeInfo{"/media/device", "/dev/sdz1", 0x1A000, {}}};
     }
+    // The virtual drive-mode device has no block device: its volume is found by size alone.
+    bool CanFindVolumesOf(const std::string&) override { return false; }
 };
 
 TEST_F(UpdateDlgTest, ClosingDuringADriveCopyWaitsForTheCopyAndEndsCleanly) {
     CSlowFileWriter writer;
     COneVolume volumes;
-    m_DriveCopy = DriveCopyServices{&volumes, &m_Usb, &writer, "/nonexistent-program-folder", {}};
+    m_DriveCopy = DriveCopyServices{&volumes, &m_Usb, &writer, {}};
     m_Usb.AddDevice(kTargetVendorId, kDriveModeProductIds[0]);
     const auto image = WriteImage({});
     StartWindow();
@@ -319,7 +321,7 @@ TEST_F(UpdateDlgTest, ClosingDuringADriveCopyWaitsForTheCopyAndEndsCleanly) {
 TEST_F(UpdateDlgTest, ADriveCopyEndsWithTheSuccessBox) {
     CSlowFileWriter writer;
     COneVolume volumes;
-    m_DriveCopy = DriveCopyServices{&volumes, &m_Usb, &writer, "/nonexistent-program-folder", {}};
+    m_DriveCopy = DriveCopyServices{&volumes, &m_Usb, &writer, {}};
     m_Usb.AddDevice(kTargetVendorId, kDriveModeProductIds[0]);
     const auto image = WriteImage({});
     StartWindow();
