@@ -5,7 +5,8 @@
 # runs the benchmarks of the `ci` build briefly (their figures are printed, never compared with
 # anything), runs every fuzz target for FUZZ_SECONDS (default 60) through
 # scripts/run-fuzzers.sh, and runs the real-device tests of the `ci` build in a QEMU guest
-# (tests/vm/run-vm-tests.sh, a few minutes).
+# (tests/vm/run-vm-tests.sh, a few minutes). Every run also builds the Debian package from the
+# ci build and checks it; with --all it is installed into a clean Debian 12 root too.
 #
 #   bash scripts/run-tests.sh          ci preset only
 #   bash scripts/run-tests.sh --all    ci, asan and tsan presets, benchmarks, fuzzers, guest
@@ -42,8 +43,8 @@ banner() {
   printf '\n==> %s\n' "$*"
 }
 
-stages="preset(s) ${presets[*]}"
-$with_sanitizers && stages+=", benchmarks, fuzzers (${FUZZ_SECONDS:-60} s each), guest"
+stages="preset(s) ${presets[*]}, screenshots, package"
+$with_sanitizers && stages+=", package install, benchmarks, fuzzers (${FUZZ_SECONDS:-60} s each), guest"
 banner "Stages: install dependencies, then $stages"
 bash scripts/install-deps.sh
 
@@ -115,6 +116,39 @@ if [[ -f build/ci/CMakeCache.txt ]]; then
     results+=("screenshots: taken ($((SECONDS - started)) s; build/ci/screenshots/)")
   else
     results+=("screenshots: FAILED")
+    any_failed=true
+  fi
+fi
+
+# The Debian package, made from the ci build (its programs are the ones just tested), and its
+# contents, metadata and lintian's verdict (tests/package/check-package.sh). With --all and under
+# CI it is also installed with apt into a clean Debian 12 root, run there and purged again
+# (tests/package/install-test.sh; the root is cached in /var/cache/tarvex-ci/).
+if [[ -f build/ci/CMakeCache.txt ]]; then
+  banner "[package] scripts/make-package.sh --build build/ci, then its checks"
+  started=$SECONDS
+  package_log=build/ci/package.log
+  if deb=$(bash scripts/make-package.sh --build build/ci 2>"$package_log"); then
+    echo "package: $deb (built in $((SECONDS - started)) s)"
+    if bash tests/package/check-package.sh "$deb" .; then
+      results+=("package: $(basename "$deb") built and checked ($((SECONDS - started)) s)")
+    else
+      results+=("package: checks FAILED")
+      any_failed=true
+    fi
+    if $with_sanitizers; then
+      banner "[package] installed into a clean Debian 12 root (tests/package/install-test.sh)"
+      started=$SECONDS
+      if bash tests/package/install-test.sh "$deb" build/ci/sample/sample-firmware-v1.15.dat; then
+        results+=("package install: passed ($((SECONDS - started)) s)")
+      else
+        results+=("package install: FAILED")
+        any_failed=true
+      fi
+    fi
+  else
+    cat "$package_log"
+    results+=("package: FAILED to build (build/ci/package.log)")
     any_failed=true
   fi
 fi
