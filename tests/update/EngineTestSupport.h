@@ -13,6 +13,13 @@
 #include "sim/VirtualHidPort.h"
 #include "update/UpdateEngine.h"
 
+namespace tarvex {
+// Outcomes by name in failure messages.
+inline void PrintTo(UpdateOutcome outcome, std::ostream* out) {
+    *out << ToString(outcome);
+}
+}  // namespace tarvex
+
 namespace tarvex::testing {
 
 // Bound for waits on the engine's threads; a guard against hangs, never a measured time.
