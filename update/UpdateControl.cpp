@@ -380,8 +380,8 @@ void CUpdateEngine::StopTransfer() {
     m_Shared.UpdateStopped.store(1);
 }
 
-// The button comes back with the refresh at the end of the run's worker, once the run has
-// freed its slot's work; enabling it here would let a press fall into the run's last moments.
+// The button comes back with the device refresh at the end of the run's worker: enabled here,
+// it would invite a press that the run, still finishing, has to refuse.
 void CUpdateEngine::FailTransfer() {
     EndRun(UpdateOutcome::Failed);
     m_View.ShowPrompt(Text(kTextFailure), kPromptNotice);

@@ -20,10 +20,10 @@
 //
 // Runs. Every run (HID or drive copy) gets an identity when the button starts it and holds the
 // engine's one run slot until its worker has finished: result message, device refresh and all.
-// Only then can the next run start, and until then nothing enables the button: neither device
-// notices nor the end of the transfer. A worker serves its own run only, and OnUpdateRunEnded
-// carries that run's outcome. It comes after the slot was freed, so a view may start the next
-// run from it.
+// Only then can the next run start. Meanwhile only the run's own closing refresh, after its
+// result message, enables the button; device notices and the end of the transfer do not. A
+// worker serves its own run only, and OnUpdateRunEnded carries that run's outcome. It comes
+// after the slot was freed, so a view may start the next run from it.
 //
 // The image. Everything a run sends is read from the file once, when the user chose it, and
 // sent from that copy: a file that changes or goes away afterwards changes nothing.
