@@ -19,6 +19,7 @@
 #include "cli/ReportTrace.h"
 #include "sim/SampleImage.h"
 #include "sim/VirtualHidPort.h"
+#include "tests/update/EngineTestSupport.h"
 
 namespace tarvex {
 namespace {
@@ -28,18 +29,6 @@ using ::testing::Not;
 
 // The bound a test states for the program to end once it should: generous, never a measurement.
 constexpr std::chrono::seconds kEndBound{5};
-
-// Waits until `condition` holds, at most kEndBound.
-bool WaitUntilTrue(const std::function<bool()>& condition) {
-    const auto deadline = std::chrono::steady_clock::now() + kEndBound;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
 
 const std::string kPermissionText =
     "The update device was found but cannot be opened: permission denied.";
@@ -419,7 +408,7 @@ TEST_F(CliFixture, CtrlCBeforeTheUpdateRequestWritesNothing) {
     options.AssumeYes = true;
     device->HoldReplies(true);  // the version comes late
     auto run = RunInBackground();
-    ASSERT_TRUE(WaitUntilTrue([&] { return device->VersionQueryCount() == 1; }));
+    ASSERT_TRUE(testing::WaitUntil([&] { return device->VersionQueryCount() == 1; }, kEndBound));
     stop.store(true);
     EXPECT_EQ(StatusOf(run), kExitCancelled);
     EXPECT_EQ(device->UpdateRequestCount(), 0U);
@@ -432,7 +421,7 @@ TEST_F(CliFixture, CtrlCDuringTheTransferSaysTheUpdateIsIncomplete) {
     options.AssumeYes = true;
     device->SetPacketFault(5, sim::PacketFault::Silence);  // the transfer waits at packet 5
     auto run = RunInBackground();
-    ASSERT_TRUE(WaitUntilTrue([&] { return device->DataPacketCount() == 4; }));
+    ASSERT_TRUE(testing::WaitUntil([&] { return device->DataPacketCount() == 4; }, kEndBound));
     stop.store(true);
     EXPECT_EQ(StatusOf(run), kExitCancelled);
     EXPECT_EQ(device->FinishCount(), 0U);
