@@ -36,7 +36,13 @@ bool CChildProcess::Start(const std::vector<std::string>& argv, std::string& err
         args.push_back(const_cast<char*>(argument.c_str()));
     }
     args.push_back(nullptr);
-    const int spawned = posix_spawn(&m_Pid, args[0], &actions, nullptr, args.data(), environ);
+    // A process group of its own, so that Stop ends whatever it started too.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    const int spawned = posix_spawn(&m_Pid, args[0], &actions, &attributes, args.data(), environ);
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     close(out[1]);
     if (spawned != 0) {
@@ -75,7 +81,7 @@ std::optional<std::string> CChildProcess::ReadLine(std::chrono::milliseconds lim
 
 void CChildProcess::Stop() {
     if (m_Pid > 0) {
-        kill(m_Pid, SIGTERM);
+        kill(-m_Pid, SIGTERM);
         while (waitpid(m_Pid, nullptr, 0) < 0 && errno == EINTR) {
         }
         m_Pid = -1;

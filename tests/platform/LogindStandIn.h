@@ -27,7 +27,7 @@ public:
     // The next line it wrote, without its newline; nothing when none came within `limit` or it
     // ended.
     std::optional<std::string> ReadLine(std::chrono::milliseconds limit);
-    // Ends it (SIGTERM) and waits for it.
+    // Ends it and what it started (SIGTERM to its process group) and waits for it.
     void Stop();
 
 private:
