@@ -44,6 +44,10 @@ const EndingCase kEndings[] = {
     {"Declined", Ending::Declined, UpdateOutcome::Cancelled},
 };
 
+void PrintTo(const EndingCase& testCase, std::ostream* out) {
+    *out << testCase.Name;
+}
+
 std::string CaseName(const ::testing::TestParamInfo<EndingCase>& testCase) {
     return testCase.param.Name;
 }
