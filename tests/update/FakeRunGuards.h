@@ -15,6 +15,19 @@
 
 namespace tarvex::testing {
 
+// A held lock or block that counts itself in `live` while it exists.
+template <typename Held>
+class CCounted final : public Held {
+public:
+    explicit CCounted(std::shared_ptr<std::atomic<int>> live) : m_pLive(std::move(live)) {
+        ++*m_pLive;
+    }
+    ~CCounted() override { --*m_pLive; }
+
+private:
+    std::shared_ptr<std::atomic<int>> m_pLive;
+};
+
 // The devices' locks as another program and this one hold them: a device can be marked as held
 // elsewhere, and the locks this program holds are counted while they live.
 class CFakeDeviceLocks final : public CDeviceLocks {
@@ -33,7 +46,7 @@ public:
         if (!live) {
             live = std::make_shared<std::atomic<int>>(0);
         }
-        return {std::make_unique<CCountedLock>(live), DeviceLockError::None, {}};
+        return {std::make_unique<CCounted<CDeviceLock>>(live), DeviceLockError::None, {}};
     }
     int LiveLocks(const std::string& device) {
         std::lock_guard lock(m_Lock);
@@ -46,17 +59,6 @@ public:
     }
 
 private:
-    class CCountedLock final : public CDeviceLock {
-    public:
-        explicit CCountedLock(std::shared_ptr<std::atomic<int>> live) : m_pLive(std::move(live)) {
-            ++*m_pLive;
-        }
-        ~CCountedLock() override { --*m_pLive; }
-
-    private:
-        std::shared_ptr<std::atomic<int>> m_pLive;
-    };
-
     mutable std::mutex m_Lock;
     std::map<std::string, bool> m_HeldElsewhere;
     std::map<std::string, std::shared_ptr<std::atomic<int>>> m_Live;
@@ -77,7 +79,7 @@ public:
         if (Refuse) {
             return {nullptr, SleepBlockError::Refused, "refused"};
         }
-        return {std::make_unique<CCountedBlock>(m_pLive), SleepBlockError::None, {}};
+        return {std::make_unique<CCounted<CSleepBlock>>(m_pLive), SleepBlockError::None, {}};
     }
     int LiveBlocks() const { return m_pLive->load(); }
     std::vector<std::pair<std::string, std::string>> Asked() const {
@@ -86,17 +88,6 @@ public:
     }
 
 private:
-    class CCountedBlock final : public CSleepBlock {
-    public:
-        explicit CCountedBlock(std::shared_ptr<std::atomic<int>> live) : m_pLive(std::move(live)) {
-            ++*m_pLive;
-        }
-        ~CCountedBlock() override { --*m_pLive; }
-
-    private:
-        std::shared_ptr<std::atomic<int>> m_pLive;
-    };
-
     mutable std::mutex m_Lock;
     std::vector<std::pair<std::string, std::string>> m_Asked;
     std::shared_ptr<std::atomic<int>> m_pLive = std::make_shared<std::atomic<int>>(0);
