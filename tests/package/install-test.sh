@@ -241,6 +241,9 @@ if [[ -n "$sample" ]]; then
 fi
 
 step "the window on an X server"
+# The X server's socket folder, shared with the root (made as X makes it, where no X server ran
+# on this machine yet).
+[[ -d /tmp/.X11-unix ]] || install -d -m 1777 /tmp/.X11-unix
 mkdir -p "$root/tmp/.X11-unix"
 mount --bind /tmp/.X11-unix "$root/tmp/.X11-unix"
 Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$scratch/display" >"$scratch/xvfb.log" 2>&1 &
