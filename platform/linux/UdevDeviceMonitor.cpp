@@ -2,6 +2,7 @@
 
 #include <system_error>
 
+#include "platform/linux/PollWait.h"
 #include "platform/linux/UdevHandles.h"
 
 namespace tarvex {
@@ -77,6 +78,10 @@ bool CUdevDeviceMonitor::Listening() const {
 
 int CUdevDeviceMonitor::NoticeFd() const {
     return m_pHandles ? udev_monitor_get_fd(m_pHandles->Monitor.get()) : -1;
+}
+
+NoticeWait CUdevDeviceMonitor::WaitForNotices(std::chrono::milliseconds timeout) {
+    return WaitUntilReadable(NoticeFd(), timeout);
 }
 
 std::vector<std::uint32_t> CUdevDeviceMonitor::TakeNotices() {

@@ -50,6 +50,7 @@ public:
     UeventSource Source() const { return m_Source; }
 
     int NoticeFd() const override;
+    NoticeWait WaitForNotices(std::chrono::milliseconds timeout) override;
     std::vector<std::uint32_t> TakeNotices() override;
     bool RegisterHidNotices() override;
     void UnregisterHidNotices() override;

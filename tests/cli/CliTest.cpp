@@ -2,7 +2,6 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <regex>
 #include <sstream>
@@ -11,6 +10,7 @@
 #include "cli/ReportTrace.h"
 #include "sim/SampleImage.h"
 #include "sim/VirtualHidPort.h"
+#include "tests/cli/AnswerPipe.h"
 
 namespace tarvex {
 namespace {
@@ -150,12 +150,9 @@ TEST_F(CliFixture, OutcomesMapToExitStatusesAndTheLastLine) {
 TEST_F(CliFixture, TheQuestionIsAnsweredOnTheTerminal) {
     for (const auto& [answer, status] :
          std::vector<std::pair<std::string, int>>{{"y\n", kExitSuccess}, {"n\n", kExitCancelled}}) {
-        int fds[2];
-        ASSERT_EQ(pipe(fds), 0);
-        ASSERT_EQ(write(fds[1], answer.data(), answer.size()), static_cast<ssize_t>(answer.size()));
-        EXPECT_EQ(Run(fds[0]), status) << answer;
-        close(fds[0]);
-        close(fds[1]);
+        const CAnswerPipe input(answer);
+        ASSERT_TRUE(input.Ready());
+        EXPECT_EQ(Run(input.ReadFd()), status) << answer;
         device->Reset();
     }
 }

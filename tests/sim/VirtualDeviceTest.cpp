@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <latch>
+#include <future>
 #include <numeric>
 #include <thread>
 
@@ -269,14 +269,15 @@ TEST(VirtualUpdateDevice, ReplyWaitsForItsLatency) {
 TEST(VirtualUpdateDevice, UnplugWakesABlockedReader) {
     CVirtualUpdateDevice device;
     ASSERT_EQ(Write(device, kPoll), HidIoStatus::Ok);
-    std::latch readerStarted(1);
+    std::promise<void> readerStarted;
+    const auto started = readerStarted.get_future();
     HidIoStatus status = HidIoStatus::Ok;
     std::thread reader([&] {
         HidReport reply{};
-        readerStarted.count_down();
+        readerStarted.set_value();
         status = device.SendInputReport(reply, kGenerousTimeout);
     });
-    readerStarted.wait();
+    started.wait();
     // Whether the reader is already waiting or not yet, it must come back with DeviceGone.
     device.Unplug();
     reader.join();
