@@ -1,6 +1,9 @@
 #include "cli/CliApp.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <string>
 #include <system_error>
 
 #include "cli/ConsoleUpdateView.h"
@@ -38,9 +41,29 @@ int ExitStatusFor(UpdateOutcome outcome) {
     return kExitUpdateFailed;
 }
 
-// A drive-copy run: the engine picks the volume and reports through the view. Waits for the
-// run to end also after an interrupt, so that a copy already being written is reported as what
-// it became rather than as cancelled.
+// Why a drive-copy run failed, in more words than the failure text; empty when it did not.
+std::string DriveCopyFailureText(const CUpdateEngine& engine) {
+    switch (engine.LastDriveCopyFailure()) {
+        case DriveCopyFailure::None:
+            return {};
+        case DriveCopyFailure::NoMatchingVolume:
+            return "No mounted volume has the drive-mode device's size (104 KiB): mount the "
+                   "device's volume, then run the update again.";
+        case DriveCopyFailure::VolumeNotMounted:
+            return "The drive-mode device's volume was not mounted in time: mount it (for "
+                   "example with udisksctl mount -b /dev/sdX), then run the update again.";
+        case DriveCopyFailure::DeviceLeft:
+            return "The drive-mode device went away before its volume was mounted.";
+        case DriveCopyFailure::CopyFailed:
+            return std::string("Drive-copy update: ") + ToString(DriveCopyFailure::CopyFailed) +
+                   ": " + ToString(engine.LastDriveCopyWriteError()) + ".";
+    }
+    return {};
+}
+
+// A drive-copy run: the engine picks the volume and reports through the view. An interrupt
+// ends a wait for the device's volume at once, but a copy already being written is waited for
+// and reported as what it became rather than as cancelled.
 int RunDriveCopy(CUpdateEngine& engine, CConsoleUpdateView& view, const CliStreams& streams,
                  const std::atomic<bool>& stopRequested) {
     if (!engine.OnUsbUpdate()) {
@@ -49,14 +72,13 @@ int RunDriveCopy(CUpdateEngine& engine, CConsoleUpdateView& view, const CliStrea
     }
     view.WaitForRunEnd(stopRequested);
     engine.Shutdown();
-    const DriveCopyFailure failure = engine.LastDriveCopyFailure();
-    if (failure == DriveCopyFailure::NoMatchingVolume) {
-        streams.Err << "No mounted volume has the drive-mode device's size (104 KiB): mount the "
-                       "device's volume, then run the update again.\n";
-    } else if (failure != DriveCopyFailure::None) {
-        streams.Err << "Drive-copy update: " << ToString(failure) << ".\n";
+    const UpdateOutcome outcome = engine.LastRunOutcome();
+    if (const std::string why = DriveCopyFailureText(engine); !why.empty()) {
+        streams.Err << why << '\n';
+    } else if (outcome == UpdateOutcome::Cancelled && stopRequested.load()) {
+        streams.Err << "Cancelled.\n";
     }
-    return ExitStatusFor(engine.LastRunOutcome());
+    return ExitStatusFor(outcome);
 }
 
 // --wait: kExitSuccess to go on with the update (also when the time ran out: the update then
@@ -89,6 +111,7 @@ int WaitForDevice(const CliOptions& options, CHid& hid, const CliPlatform& platf
 
 int RunUpdate(const CliOptions& options, CHidPort& hidPort, const CliPlatform& platform,
               const CliStreams& streams, const std::atomic<bool>& stopRequested) {
+    const auto started = std::chrono::steady_clock::now();
     // Only a waiting run listens to the notices; the others look once.
     CHid hid(hidPort, platform.UsbDevices, options.Wait ? platform.pDeviceNotices : nullptr);
     CConsoleUpdateView view(
@@ -98,6 +121,11 @@ int RunUpdate(const CliOptions& options, CHidPort& hidPort, const CliPlatform& p
     DriveCopyServices driveCopy = platform.DriveCopy;
     if (driveCopy.pUsbDevices == nullptr) {
         driveCopy.pUsbDevices = &platform.UsbDevices;
+    }
+    // --wait's limit covers the wait for the device's volume as well as for the device.
+    if (options.Wait && options.WaitLimit.count() > 0) {
+        driveCopy.VolumeWaitDeadline =
+            std::min(driveCopy.VolumeWaitDeadline, started + options.WaitLimit);
     }
     CUpdateEngine engine(hid, view, platform.Language, driveCopy);
 

@@ -137,6 +137,12 @@ void CConsoleUpdateView::OnUpdateRunEnded(UpdateOutcome outcome) {
     m_Changed.notify_all();
 }
 
+void CConsoleUpdateView::ShowDriveVolumeWait(std::chrono::seconds limit) {
+    std::lock_guard lock(m_Lock);
+    PrintLineLocked("Waiting for the drive-mode device's volume to be mounted (at most " +
+                    std::to_string(limit.count()) + " s)...");
+}
+
 bool CConsoleUpdateView::WaitForVersionText(std::chrono::milliseconds timeout) {
     std::unique_lock lock(m_Lock);
     return m_Changed.wait_for(lock, timeout, [&] {

@@ -36,6 +36,7 @@ public:
     std::optional<std::filesystem::path> AskImagePath(
         const std::string& filter, const std::filesystem::path& initialFolder) override;
     void OnUpdateRunEnded(UpdateOutcome outcome) override;
+    void ShowDriveVolumeWait(std::chrono::seconds limit) override;
 
     // Waits until the device has reported a version (true) or `timeout` passed (false).
     bool WaitForVersionText(std::chrono::milliseconds timeout);

@@ -61,7 +61,7 @@ int main(int argc, char** argv) {
     // volume has the device's size.
     const FileSystemServices files = CreateFileSystemServices();
     const DriveCopyServices driveCopy{files.Volumes.get(), pUsbDevices, files.FileWriter.get(),
-                                      files.ProgramFolder, files.CacheFolder};
+                                      files.StagingFolder};
     return RunCli(
         options,
         CliPlatform{*pHidPort, *pUsbDevices, *language, driveCopy, system.DeviceNotices.get()},

@@ -16,6 +16,8 @@ const char* ToString(FileWriteError error) {
             return "the device went away";
         case FileWriteError::IoError:
             return "I/O error";
+        case FileWriteError::NotRegularFile:
+            return "the name is taken by something that is not a regular file";
         case FileWriteError::Other:
             return "other error";
     }

@@ -18,6 +18,7 @@ enum class FileWriteError {
     PermissionDenied,  // this user may not create or replace the file
     DeviceGone,        // the medium went away during the write
     IoError,           // the device reported an I/O error
+    NotRegularFile,    // the name is taken by a link, a pipe, a folder or a device node
     Other,
 };
 
@@ -45,8 +46,10 @@ public:
     // Creates `path` or replaces its content, under that very name (no temporary name and
     // rename: a device watching for the name may not follow a rename), writes `bytes` in order
     // and flushes them to the device. Ok only when every byte was written, flushed and the file
-    // closed without error. Never removes anything: what to do with a partial file is the
-    // caller's decision.
+    // closed without error. Writes only into a regular file: a symbolic link is never followed
+    // and a pipe, folder or device node of that name is never opened for writing in a way that
+    // could wait for a reader; each fails at Open with NotRegularFile and is left as it was.
+    // Never removes anything: what to do with a partial file is the caller's decision.
     virtual FileWriteResult WriteWholeFile(const std::filesystem::path& path,
                                            std::span<const std::uint8_t> bytes) = 0;
 };

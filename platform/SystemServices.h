@@ -31,16 +31,18 @@ SystemServices CreateSystemServices();
 std::unique_ptr<CUiLanguage> CreateUiLanguage();
 
 // What the drive-copy update needs of the file system: the mounted volumes, a writer that
-// flushes to the device, and the two folders 1.dat may be staged in. Apart from the device
-// services, so that a front end whose devices are virtual still copies onto real volumes.
+// flushes to the device, and the folder where the user's copy of 1.dat is kept. Apart from the
+// device services, so that a front end whose devices are virtual still copies onto real
+// volumes.
 struct FileSystemServices {
     std::unique_ptr<CVolumeList> Volumes;
     std::unique_ptr<CFileWriter> FileWriter;
-    std::filesystem::path ProgramFolder;  // the running executable's folder; empty if unknown
-    std::filesystem::path CacheFolder;    // the program's folder in the user's cache; may be empty
+    // This program's folder in the user's own cache (never beside the program, which may be
+    // installed for everyone); empty when the system names none.
+    std::filesystem::path StagingFolder;
 };
 
-// Every pointer member is set. Reads the program's location and the environment once.
+// Every pointer member is set. Reads the environment once.
 FileSystemServices CreateFileSystemServices();
 
 }  // namespace tarvex

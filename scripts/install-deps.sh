@@ -27,10 +27,15 @@ packages=(
   # device access on Linux
   libhidapi-dev
   libudev-dev
-  # the window program and its tests under a virtual X server
+  # the window program (Qt Widgets, its pictures through Qt SVG) and its tests and screenshots
+  # under a virtual X server; a CJK face and Arial's metric twin, so that both languages draw
+  # without missing glyphs
   qt6-base-dev
+  qt6-svg-dev
   xvfb
   xauth
+  fonts-wqy-microhei
+  fonts-liberation2
   # the real-device tests in a QEMU guest (tests/vm/): the emulator, a static busybox for the
   # guest's initramfs, FAT volumes, cpio and depmod to build the initramfs, xz and readelf to
   # cut the uncompressed kernel out of Debian's bzImage, setpriv for the non-root run

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs the dependencies, builds with warnings as errors (`ci` preset) and runs the whole test
-# suite. With --all, or when CI=true, it then builds and runs the suite again under
+# Installs the dependencies, builds with warnings as errors (`ci` preset), runs the whole test
+# suite and takes the window's screenshots under Xvfb (build/ci/screenshots/). With --all, or when CI=true, it then builds and runs the suite again under
 # AddressSanitizer with UndefinedBehaviorSanitizer (`asan`) and under ThreadSanitizer (`tsan`),
 # cross-builds for Windows with mingw-w64 and runs that build's suite under wine (`windows`),
 # runs the benchmarks of the `ci` build briefly (their figures are printed, never compared with
@@ -107,6 +107,19 @@ for preset in "${presets[@]}"; do
     all_counted=false
   fi
 done
+
+# Screenshots of the window's states under Xvfb, from the ci build, so that the pictures exist
+# after every run (a few seconds).
+if [[ -f build/ci/CMakeCache.txt ]]; then
+  banner "[screenshots] the window under Xvfb (scripts/screenshots.sh build/ci)"
+  started=$SECONDS
+  if bash scripts/screenshots.sh build/ci; then
+    results+=("screenshots: taken ($((SECONDS - started)) s; build/ci/screenshots/)")
+  else
+    results+=("screenshots: FAILED")
+    any_failed=true
+  fi
+fi
 
 if $with_sanitizers; then
   # A benchmark that cannot run fails the stage; its figures never do.

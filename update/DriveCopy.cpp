@@ -1,11 +1,12 @@
-// The drive-copy update: choosing the volume, reading the lead section, staging 1.dat, and the
-// run that copies it onto the device's volume.
+// The drive-copy update: choosing the volume, reading the lead section, keeping a copy of 1.dat
+// for the user, and the run that copies it onto the device's volume.
 
 #include "update/DriveCopy.h"
 
 #include <algorithm>
 #include <fstream>
 #include <system_error>
+#include <thread>
 
 #include "hid/DeviceIdentity.h"
 #include "ui/LocalizedText.h"
@@ -15,22 +16,34 @@ namespace tarvex {
 
 namespace {
 
-constexpr const char* kImageFilterPattern = "(*.dat)|*.dat||";
+using Clock = std::chrono::steady_clock;
 
-bool BelongsToDriveModeDevice(const VolumeInfo& volume, std::span<const UsbDeviceInfo> usbDevices) {
-    if (volume.UsbDeviceSystemPath.empty()) {
-        return false;
-    }
-    return std::any_of(usbDevices.begin(), usbDevices.end(), [&](const UsbDeviceInfo& device) {
-        return IsDriveModeDevice(device.VendorId, device.ProductId) &&
-               device.SystemPath == volume.UsbDeviceSystemPath;
-    });
-}
+constexpr const char* kImageFilterPattern = "(*.dat)|*.dat||";
+// How often a wait looks at the shutdown flag between two looks at the volumes.
+constexpr std::chrono::milliseconds kShutdownCheckSlice{50};
 
 // Byte order of the path, as CVolumeList sorts; std::filesystem::path's own ordering compares
 // element by element and would put "/a/b" before "/a-b".
 bool EarlierMountPoint(const VolumeInfo& a, const VolumeInfo& b) {
     return a.MountPoint.native() < b.MountPoint.native();
+}
+
+const VolumeInfo* FirstByMountPoint(const VolumeInfo* pFirst, const VolumeInfo& candidate) {
+    return pFirst == nullptr || EarlierMountPoint(candidate, *pFirst) ? &candidate : pFirst;
+}
+
+bool OnOwnDevice(const VolumeInfo& volume, std::span<const std::string> ownDevices) {
+    return !volume.UsbDeviceSystemPath.empty() &&
+           std::find(ownDevices.begin(), ownDevices.end(), volume.UsbDeviceSystemPath) !=
+               ownDevices.end();
+}
+
+// The same file, whatever the names: both exist and have the same device and inode (the same
+// file index on Windows).
+bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
+    std::error_code error;
+    const bool same = std::filesystem::equivalent(a, b, error);
+    return !error && same;
 }
 
 }  // namespace
@@ -41,35 +54,39 @@ const char* ToString(DriveCopyFailure failure) {
             return "none";
         case DriveCopyFailure::NoMatchingVolume:
             return "no mounted volume has the device's capacity";
-        case DriveCopyFailure::StagingFailed:
-            return "the copy file could not be staged";
+        case DriveCopyFailure::VolumeNotMounted:
+            return "the device's volume was not mounted in time";
+        case DriveCopyFailure::DeviceLeft:
+            return "the device went away before its volume was mounted";
         case DriveCopyFailure::CopyFailed:
             return "writing the copy file onto the volume failed";
     }
     return "unknown";
 }
 
-std::optional<VolumeInfo> FindImageDrive(std::span<const VolumeInfo> volumes,
-                                         std::span<const UsbDeviceInfo> usbDevices) {
-    const VolumeInfo* pFirst = nullptr;
-    const VolumeInfo* pOwn = nullptr;
+DriveChoice ChooseImageDrive(std::span<const VolumeInfo> volumes,
+                             std::span<const std::string> ownDevices) {
+    const VolumeInfo* pChosen = nullptr;
+    bool ownMounted = false;
     for (const auto& volume : volumes) {
-        if (!IsImageDriveCapacity(volume.CapacityBytes)) {
+        const bool own = OnOwnDevice(volume, ownDevices);
+        if (!ownDevices.empty() && !own) {
             continue;
         }
-        if (pFirst == nullptr || EarlierMountPoint(volume, *pFirst)) {
-            pFirst = &volume;
-        }
-        if (BelongsToDriveModeDevice(volume, usbDevices) &&
-            (pOwn == nullptr || EarlierMountPoint(volume, *pOwn))) {
-            pOwn = &volume;
+        // An own volume that was not sized (not the file system the device presents) does not
+        // count as mounted: the device's volume may still come.
+        ownMounted = ownMounted || (own && volume.CapacityBytes != 0);
+        if (IsImageDriveCapacity(volume.CapacityBytes)) {
+            pChosen = FirstByMountPoint(pChosen, volume);
         }
     }
-    const VolumeInfo* pChosen = pOwn != nullptr ? pOwn : pFirst;
-    if (pChosen == nullptr) {
-        return std::nullopt;
+    if (pChosen != nullptr) {
+        return DriveChoice{DriveChoice::Kind::Chosen, *pChosen};
     }
-    return *pChosen;
+    if (!ownDevices.empty() && !ownMounted) {
+        return DriveChoice{DriveChoice::Kind::NotMountedYet, std::nullopt};
+    }
+    return DriveChoice{DriveChoice::Kind::NoMatch, std::nullopt};
 }
 
 LeadSection ReadLeadSection(const std::filesystem::path& path) {
@@ -110,6 +127,7 @@ bool CUpdateEngine::StartDriveCopy() {
     }
     m_RunOutcome.store(UpdateOutcome::Failed);
     m_DriveCopyFailure.store(DriveCopyFailure::None);
+    m_DriveCopyWriteError.store(FileWriteError::None);
     // Disabled for the whole run, so that a second press cannot start a second copy; the
     // refresh after the run enables it again if the device is still there.
     m_View.EnableUpdateButton(false);
@@ -141,47 +159,115 @@ UpdateOutcome CUpdateEngine::DriveCopyUpdate() {
         m_View.ShowPrompt(Text(kTextOpenFileError), kPromptNotice);
         return UpdateOutcome::ImageRefused;
     }
-    if (!StageDriveCopyFile(lead.Bytes)) {
-        return FailDriveCopy(DriveCopyFailure::StagingFailed);
-    }
+    // The device's copy is written from memory below; the kept one is for the user only.
+    KeepDriveCopyFile(lead.Bytes, *chosen);
 
-    const auto volumes = m_DriveCopy.pVolumes != nullptr ? m_DriveCopy.pVolumes->ListVolumes()
-                                                         : std::vector<VolumeInfo>{};
-    const auto usbDevices = m_DriveCopy.pUsbDevices != nullptr
-                                ? m_DriveCopy.pUsbDevices->ListUsbDevices()
-                                : std::vector<UsbDeviceInfo>{};
-    const auto drive = FindImageDrive(volumes, usbDevices);
-    // Without the device's volume there is nowhere safe to copy to; the current folder's volume
-    // is never the device's.
-    if (!drive) {
-        return FailDriveCopy(DriveCopyFailure::NoMatchingVolume);
+    const DriveTarget target = AwaitImageDrive();
+    if (!target.Volume) {
+        // No failure: the wait was cut short by a shutdown.
+        return target.Failure == DriveCopyFailure::None ? UpdateOutcome::Cancelled
+                                                        : FailDriveCopy(target.Failure);
     }
-    if (!WriteDriveCopyFile(drive->MountPoint / kDriveCopyFileName, lead.Bytes)) {
+    // Last point at which stopping leaves the device as it was; a copy once begun is finished.
+    if (m_bShutdown.load()) {
+        return UpdateOutcome::Cancelled;
+    }
+    const FileWriteResult written =
+        WriteDriveCopyFile(target.Volume->MountPoint / kDriveCopyFileName, lead.Bytes);
+    if (!written.Ok()) {
+        m_DriveCopyWriteError.store(written.Error);
         return FailDriveCopy(DriveCopyFailure::CopyFailed);
     }
     m_View.ShowSuccessBox(Text(kTextSuccess), Text(kTextTitle));
     return UpdateOutcome::Succeeded;
 }
 
-bool CUpdateEngine::StageDriveCopyFile(std::span<const std::uint8_t> leadSection) {
-    // The program's folder is the usual place, but an installed program's folder is not
-    // writable for its user; the cache folder then takes the copy.
-    if (!m_DriveCopy.ProgramFolder.empty() &&
-        WriteDriveCopyFile(m_DriveCopy.ProgramFolder / kDriveCopyFileName, leadSection)) {
-        return true;
+std::vector<std::string> CUpdateEngine::OwnDriveModeDevices() {
+    std::vector<std::string> own;
+    if (m_DriveCopy.pVolumes == nullptr || m_DriveCopy.pUsbDevices == nullptr) {
+        return own;
     }
-    if (m_DriveCopy.CacheFolder.empty()) {
-        return false;
+    for (const auto& device : m_DriveCopy.pUsbDevices->ListUsbDevices()) {
+        if (IsDriveModeDevice(device.VendorId, device.ProductId) &&
+            m_DriveCopy.pVolumes->CanFindVolumesOf(device.SystemPath)) {
+            own.push_back(device.SystemPath);
+        }
     }
-    std::error_code error;
-    std::filesystem::create_directories(m_DriveCopy.CacheFolder, error);
-    return WriteDriveCopyFile(m_DriveCopy.CacheFolder / kDriveCopyFileName, leadSection);
+    return own;
 }
 
-bool CUpdateEngine::WriteDriveCopyFile(const std::filesystem::path& target,
-                                       std::span<const std::uint8_t> leadSection) {
+CUpdateEngine::DriveTarget CUpdateEngine::AwaitImageDrive() {
+    if (m_DriveCopy.pVolumes == nullptr) {
+        return DriveTarget{std::nullopt, DriveCopyFailure::NoMatchingVolume};
+    }
+    // The device is reported as soon as it is on the bus; its block device and the desktop's
+    // mount of it follow seconds later. Meanwhile another volume of the same size may well be
+    // mounted, so where the device's own volume can be told, only that one will do.
+    const std::vector<std::string> own = OwnDriveModeDevices();
+    const auto deadline =
+        std::min(Clock::now() + m_DriveCopy.VolumeWaitLimit, m_DriveCopy.VolumeWaitDeadline);
+    bool announced = false;
+    for (;;) {
+        const auto volumes = m_DriveCopy.pVolumes->ListVolumes();
+        DriveChoice choice = ChooseImageDrive(volumes, own);
+        if (choice.Result == DriveChoice::Kind::Chosen) {
+            return DriveTarget{std::move(choice.Volume), DriveCopyFailure::None};
+        }
+        if (choice.Result == DriveChoice::Kind::NoMatch) {
+            return DriveTarget{std::nullopt, DriveCopyFailure::NoMatchingVolume};
+        }
+        if (std::none_of(own.begin(), own.end(), [&](const std::string& device) {
+                return m_DriveCopy.pVolumes->CanFindVolumesOf(device);
+            })) {
+            return DriveTarget{std::nullopt, DriveCopyFailure::DeviceLeft};
+        }
+        const auto now = Clock::now();
+        if (now >= deadline) {
+            return DriveTarget{std::nullopt, DriveCopyFailure::VolumeNotMounted};
+        }
+        if (!announced) {
+            m_View.ShowDriveVolumeWait(std::chrono::ceil<std::chrono::seconds>(deadline - now));
+            announced = true;
+        }
+        if (!SleepUnlessShutdown(std::min<Clock::duration>(kDriveVolumeRecheck, deadline - now))) {
+            return DriveTarget{std::nullopt, DriveCopyFailure::None};
+        }
+    }
+}
+
+bool CUpdateEngine::SleepUnlessShutdown(std::chrono::steady_clock::duration length) {
+    const auto end = Clock::now() + length;
+    while (!m_bShutdown.load()) {
+        const auto now = Clock::now();
+        if (now >= end) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::min<Clock::duration>(kShutdownCheckSlice, end - now));
+    }
+    return false;
+}
+
+void CUpdateEngine::KeepDriveCopyFile(std::span<const std::uint8_t> leadSection,
+                                      const std::filesystem::path& chosenImage) {
+    if (m_DriveCopy.StagingFolder.empty()) {
+        return;
+    }
+    std::error_code error;
+    std::filesystem::create_directories(m_DriveCopy.StagingFolder, error);
+    const auto kept = m_DriveCopy.StagingFolder / kDriveCopyFileName;
+    // Compared as files, not names: the user's image may be this very file under another path,
+    // a link to it or a second hard link, and cutting it down to its lead section would lose it.
+    if (SameFile(kept, chosenImage)) {
+        return;
+    }
+    // A copy that cannot be kept costs the user nothing the device needs; the run goes on.
+    WriteDriveCopyFile(kept, leadSection);
+}
+
+FileWriteResult CUpdateEngine::WriteDriveCopyFile(const std::filesystem::path& target,
+                                                  std::span<const std::uint8_t> leadSection) {
     if (m_DriveCopy.pFileWriter == nullptr) {
-        return false;
+        return FileWriteResult{FileWriteError::Other, FileWriteStep::Open, 0, "no file writer"};
     }
     const FileWriteResult written = m_DriveCopy.pFileWriter->WriteWholeFile(target, leadSection);
     if (written.FileTouched()) {
@@ -190,7 +276,7 @@ bool CUpdateEngine::WriteDriveCopyFile(const std::filesystem::path& target,
         std::error_code error;
         std::filesystem::remove(target, error);
     }
-    return written.Ok();
+    return written;
 }
 
 UpdateOutcome CUpdateEngine::FailDriveCopy(DriveCopyFailure failure) {

@@ -6,10 +6,12 @@
 // The pieces here are pure or touch only the files they are given; the run itself
 // (CUpdateEngine::DriveCopyThread and DriveCopyUpdate) lives in DriveCopy.cpp.
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "platform/FileWriter.h"
@@ -34,13 +36,30 @@ constexpr bool IsImageDriveCapacity(std::uint64_t capacity) {
     return (capacity & ~kImageDriveCapacityIgnoredBits) == kImageDriveCapacity;
 }
 
-// The volume to copy onto, or nothing when no volume has the device's capacity. Among the
-// matching volumes one that belongs to an attached drive-mode device (its UsbDeviceSystemPath
-// is the SystemPath of a listed device with the target vendor and a drive-mode product ID) is
-// preferred; otherwise, and among several such, the first by mount point in byte order, the
-// order CVolumeList promises, whatever order `volumes` comes in. Pure.
-std::optional<VolumeInfo> FindImageDrive(std::span<const VolumeInfo> volumes,
-                                         std::span<const UsbDeviceInfo> usbDevices);
+// How long a drive-copy run waits for the device's own volume to be mounted (a desktop mounts
+// it a few seconds after the device arrives), and how often it looks again meanwhile.
+inline constexpr std::chrono::seconds kDriveVolumeWaitLimit{30};
+inline constexpr std::chrono::milliseconds kDriveVolumeRecheck{250};
+
+// What the volumes say about where to copy.
+struct DriveChoice {
+    enum class Kind {
+        Chosen,         // Volume is the one to copy onto
+        NotMountedYet,  // the device's own volume is not mounted (yet)
+        NoMatch,        // nothing mounted has the device's capacity
+    };
+    Kind Result = Kind::NoMatch;
+    std::optional<VolumeInfo> Volume;
+};
+
+// The volume to copy onto. When the system can tell which volumes belong to the attached
+// drive-mode devices (`ownDevices` holds their UsbDeviceSystemPath values), only one of theirs
+// is taken: the first by mount point with the device's capacity; NotMountedYet while none of
+// theirs is mounted, NoMatch when one is mounted but none has the capacity. With `ownDevices`
+// empty the capacity alone decides: the first matching volume by mount point in byte order,
+// whatever order `volumes` comes in. Pure.
+DriveChoice ChooseImageDrive(std::span<const VolumeInfo> volumes,
+                             std::span<const std::string> ownDevices);
 
 enum class LeadSectionRefusal {
     None,
@@ -64,7 +83,8 @@ LeadSection ReadLeadSection(const std::filesystem::path& path);
 enum class DriveCopyFailure {
     None,
     NoMatchingVolume,  // nothing of the device's capacity is mounted
-    StagingFailed,     // 1.dat could be written neither beside the program nor in the cache
+    VolumeNotMounted,  // the device's own volume did not get mounted in time
+    DeviceLeft,        // the device went away while its volume was awaited
     CopyFailed,        // writing 1.dat onto the volume failed (a partial file was removed)
 };
 
@@ -75,12 +95,18 @@ const char* ToString(DriveCopyFailure failure);
 // The pointed-to services must outlive the engine and be callable from its worker threads.
 struct DriveCopyServices {
     CVolumeList* pVolumes = nullptr;
-    CUsbDeviceList* pUsbDevices = nullptr;  // to prefer the attached device's own volume
+    CUsbDeviceList* pUsbDevices = nullptr;  // to tell the attached device's own volume
     CFileWriter* pFileWriter = nullptr;
-    // 1.dat is staged beside the program when that folder takes it, else in the cache folder
-    // (created when missing).
-    std::filesystem::path ProgramFolder;
-    std::filesystem::path CacheFolder;
+    // Where the copy of 1.dat is kept for the user (the platform's per-user cache; created when
+    // missing). Empty: nothing is kept. Keeping it is a courtesy: a run whose copy cannot be
+    // kept still writes the device's volume, and the file the user chose is never replaced by
+    // it, under whatever name the user reached it.
+    std::filesystem::path StagingFolder;
+    // The wait for the device's own volume ends after VolumeWaitLimit, or at VolumeWaitDeadline
+    // if that comes first (a front end's own time limit).
+    std::chrono::milliseconds VolumeWaitLimit = kDriveVolumeWaitLimit;
+    std::chrono::steady_clock::time_point VolumeWaitDeadline =
+        std::chrono::steady_clock::time_point::max();
 };
 
 }  // namespace tarvex

@@ -11,9 +11,10 @@
 //  - HandleDeviceReport, SelectFirmwareImage, TransferStep, StopTransfer and FailTransfer run
 //    on the worker that read the reply, under m_ReceiveLock. Tests and fuzzers call them
 //    directly through DispatchReport, which takes the same lock.
-//  - DriveCopyThread runs one drive-copy run (file dialog, copy, result) on its own worker. It
-//    sends no report and takes no receive lock; one such run at a time (m_bDriveCopyActive),
-//    never beside an HID run.
+//  - DriveCopyThread runs one drive-copy run (file dialog, wait for the device's volume, copy,
+//    result) on its own worker. It sends no report and takes no receive lock; one such run at a
+//    time (m_bDriveCopyActive), never beside an HID run. Shutdown ends its wait for the volume
+//    at once, but lets a copy being written finish.
 //  - The shared values (UpdateStopped, DeviceVersion, TransferState, TotalLength) are atomics.
 // The destructor stops every worker and joins it; a view must let a blocked question return
 // when its window goes away.
@@ -94,6 +95,8 @@ public:
     bool UpdateRunActive() const { return m_Shared.UpdateStopped.load() == 0; }
     bool DriveCopyRunActive() const { return m_bDriveCopyActive.load(); }
     DriveCopyFailure LastDriveCopyFailure() const { return m_DriveCopyFailure.load(); }
+    // What the volume said when the last run's copy failed (CopyFailed), else None.
+    FileWriteError LastDriveCopyWriteError() const { return m_DriveCopyWriteError.load(); }
     UpdateOutcome LastRunOutcome() const { return m_RunOutcome.load(); }
     std::string VersionText() const;
     std::size_t RunningWorkers() const { return m_Workers.RunningCount(); }
@@ -119,12 +122,21 @@ private:
     void ShowPermissionNotice();
 
     // The drive-copy run (DriveCopy.cpp), on its own worker.
+    struct DriveTarget {
+        std::optional<VolumeInfo> Volume;
+        DriveCopyFailure Failure = DriveCopyFailure::None;  // None without a volume: shut down
+    };
     bool StartDriveCopy();
     void DriveCopyThread();
     UpdateOutcome DriveCopyUpdate();
-    bool StageDriveCopyFile(std::span<const std::uint8_t> leadSection);
-    bool WriteDriveCopyFile(const std::filesystem::path& target,
-                            std::span<const std::uint8_t> leadSection);
+    std::vector<std::string> OwnDriveModeDevices();
+    DriveTarget AwaitImageDrive();
+    // False when a shutdown came first.
+    bool SleepUnlessShutdown(std::chrono::steady_clock::duration length);
+    void KeepDriveCopyFile(std::span<const std::uint8_t> leadSection,
+                           const std::filesystem::path& chosenImage);
+    FileWriteResult WriteDriveCopyFile(const std::filesystem::path& target,
+                                       std::span<const std::uint8_t> leadSection);
     UpdateOutcome FailDriveCopy(DriveCopyFailure failure);
 
     CHid& m_Hid;
@@ -141,6 +153,7 @@ private:
     const DriveCopyServices m_DriveCopy;
     std::atomic<bool> m_bDriveCopyActive{false};  // one drive-copy run at a time
     std::atomic<DriveCopyFailure> m_DriveCopyFailure{DriveCopyFailure::None};
+    std::atomic<FileWriteError> m_DriveCopyWriteError{FileWriteError::None};
 
     std::mutex m_ReceiveLock;  // one receive loop reads and dispatches at a time
     std::array<std::uint8_t, kHidReportSize> m_InputReport{};

@@ -6,6 +6,7 @@
 // to its own UI thread; calls that return an answer (ShowPrompt, AskImagePath, ShowSuccessBox)
 // block the calling worker until the user answers, never the UI thread.
 
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -46,6 +47,9 @@ public:
         const std::string& filter, const std::filesystem::path& initialFolder) = 0;
     // Called on the update worker once a run has ended and the device state was refreshed.
     virtual void OnUpdateRunEnded(UpdateOutcome outcome) = 0;
+    // A drive-copy run waits, at most `limit`, for the device's volume to be mounted, and goes
+    // on by itself once it is. Called once per run that waits; a view may show nothing.
+    virtual void ShowDriveVolumeWait(std::chrono::seconds /*limit*/) {}
 };
 
 }  // namespace tarvex

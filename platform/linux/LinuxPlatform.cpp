@@ -28,8 +28,7 @@ FileSystemServices CreateFileSystemServices() {
     FileSystemServices services;
     services.Volumes = std::make_unique<CMountedVolumeList>();
     services.FileWriter = std::make_unique<CPosixFileWriter>();
-    services.ProgramFolder = RunningProgramFolder();
-    services.CacheFolder = UserCacheFolder();
+    services.StagingFolder = UserCacheFolder();
     return services;
 }
 

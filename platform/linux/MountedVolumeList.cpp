@@ -65,6 +65,7 @@ bool ParseMountInfoLine(std::string_view line, MountInfoEntry& entry) {
         !ParseNumber(deviceNumber.substr(colon + 1), entry.Minor)) {
         return false;
     }
+    entry.Root = UnescapeMountField(fields[3]);
     entry.MountPoint = UnescapeMountField(fields[4]);
     entry.FileSystemType = UnescapeMountField(*(separator + 1));
     entry.Source = UnescapeMountField(*(separator + 2));
@@ -80,7 +81,7 @@ std::string ReadWholeFile(const std::filesystem::path& path) {
 }
 
 std::uint64_t VolumeCapacity(const MountInfoEntry& entry) {
-    if (SizeQueryMayBlock(entry.FileSystemType)) {
+    if (!CouldBeDeviceVolume(entry)) {
         return 0;
     }
     struct statvfs status {};
@@ -171,17 +172,11 @@ std::vector<MountInfoEntry> VisibleMountsByMountPoint(std::vector<MountInfoEntry
     return visible;
 }
 
-bool SizeQueryMayBlock(std::string_view fileSystemType) {
-    static constexpr std::string_view kRemoteOrTriggered[] = {
-        "autofs", "nfs",       "nfs4", "cifs", "smb3", "smbfs",
-        "ncpfs",  "glusterfs", "ceph", "afs",  "9p",   "davfs"};
-    if (std::find(std::begin(kRemoteOrTriggered), std::end(kRemoteOrTriggered), fileSystemType) !=
-        std::end(kRemoteOrTriggered)) {
-        return true;
-    }
-    // Every user-space file system answers through its daemon; "fuseblk" (a kernel-side block
-    // device driven by FUSE) has no dot and is kept.
-    return fileSystemType.starts_with("fuse.");
+bool CouldBeDeviceVolume(const MountInfoEntry& mount) {
+    static constexpr std::string_view kFatFamily[] = {"vfat", "msdos", "exfat"};
+    return mount.Major != 0 && mount.Root == "/" &&
+           std::find(std::begin(kFatFamily), std::end(kFatFamily), mount.FileSystemType) !=
+               std::end(kFatFamily);
 }
 
 std::uint64_t CapacityFromBlocks(std::uint64_t blocks, std::uint64_t fragmentSize) {
@@ -207,6 +202,25 @@ std::vector<VolumeInfo> CMountedVolumeList::ListVolumes() {
                                      OwningUsbDevice(context.get(), mount)});
     }
     return volumes;
+}
+
+bool CMountedVolumeList::CanFindVolumesOf(const std::string& usbDeviceSystemPath) {
+    if (usbDeviceSystemPath.empty()) {
+        return false;
+    }
+    const UdevContextPtr context(udev_new());
+    if (!context) {
+        return false;
+    }
+    const UdevDevicePtr device(
+        udev_device_new_from_syspath(context.get(), usbDeviceSystemPath.c_str()));
+    if (!device) {
+        return false;
+    }
+    const char* subsystem = udev_device_get_subsystem(device.get());
+    const char* type = udev_device_get_devtype(device.get());
+    return subsystem != nullptr && type != nullptr && std::string_view(subsystem) == "usb" &&
+           std::string_view(type) == "usb_device";
 }
 
 }  // namespace tarvex

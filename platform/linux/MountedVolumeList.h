@@ -1,6 +1,7 @@
 #pragma once
-// The mounted volumes on Linux: the process's mount table (/proc/self/mountinfo), each mount's
-// size from statvfs, and, through libudev, the USB device its block device belongs to.
+// The mounted volumes on Linux: the process's mount table (/proc/self/mountinfo), the size of
+// each mount that can be a device's volume from statvfs, and, through libudev, the USB device its
+// block device belongs to.
 //
 // The parsing and ordering are pure functions over the table's text, so tests feed them lines
 // the kernel could write; CMountedVolumeList only adds the system calls.
@@ -24,6 +25,9 @@ struct MountInfoEntry {
     std::filesystem::path MountPoint;
     std::string FileSystemType;
     std::string Source;
+    // The folder of the file system that is mounted here: "/" for a whole file system, the
+    // folder's path for a bind mount of a folder inside one.
+    std::string Root;
 };
 
 // Undoes the kernel's escaping of a mountinfo field: a backslash followed by three octal
@@ -40,11 +44,12 @@ std::vector<MountInfoEntry> ParseMountInfo(std::string_view text);
 // statvfs on that path sees only it.
 std::vector<MountInfoEntry> VisibleMountsByMountPoint(std::vector<MountInfoEntry> entries);
 
-// Whether asking a file system of this type for its size may wait on something outside this
-// machine (a network server, a user-space daemon) or set off an automount. Such volumes are
-// listed with capacity 0 instead: a removable device's volume is never one of them, and one
-// stale server must not hang the update.
-bool SizeQueryMayBlock(std::string_view fileSystemType);
+// Whether a mount can be a drive-mode device's volume, and so is asked for its size: the whole
+// (root "/") of a FAT-family file system (vfat, msdos, exfat) on a block device (major not 0).
+// Nothing else is ever sized: asking a network or user-space file system (fuse, fuseblk,
+// virtiofs, nfs, ...) may wait for ever on a server or daemon that does not answer, and a bind
+// mount of a folder on the device's volume has the volume's size without being its root.
+bool CouldBeDeviceVolume(const MountInfoEntry& mount);
 
 // blocks x fragmentSize, saturating at the largest 64-bit value instead of wrapping.
 std::uint64_t CapacityFromBlocks(std::uint64_t blocks, std::uint64_t fragmentSize);
@@ -53,9 +58,12 @@ class CMountedVolumeList final : public CVolumeList {
 public:
     explicit CMountedVolumeList(std::filesystem::path mountInfoPath = "/proc/self/mountinfo");
 
-    // Reads the table anew at every call; runs statvfs on every listed mount point (except the
-    // types SizeQueryMayBlock names) and asks udev about every mount with a block device.
+    // Reads the table anew at every call; runs statvfs on the mounts CouldBeDeviceVolume
+    // accepts (the others are listed with capacity 0) and asks udev about every mount with a
+    // block device.
     std::vector<VolumeInfo> ListVolumes() override;
+    // Asks udev whether `usbDeviceSystemPath` is the syspath of a USB device it knows.
+    bool CanFindVolumesOf(const std::string& usbDeviceSystemPath) override;
 
 private:
     const std::filesystem::path m_MountInfoPath;

@@ -1,7 +1,7 @@
 #include "platform/linux/PosixFileWriter.h"
 
 #include <fcntl.h>
-#include <unistd.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstring>
@@ -13,26 +13,46 @@ namespace {
 
 // Closes the descriptor on every early way out; the successful path closes it itself, because
 // close can report a failed write-back that the caller must hear about.
-class ScopedFd {
+class CCloseOnExit {
 public:
-    explicit ScopedFd(int fd) : m_Fd(fd) {}
-    ~ScopedFd() {
+    CCloseOnExit(CPosixFileCalls& calls, int fd) : m_Calls(calls), m_Fd(fd) {}
+    ~CCloseOnExit() {
         if (m_Fd >= 0) {
-            ::close(m_Fd);
+            m_Calls.Close(m_Fd);
         }
     }
-    ScopedFd(const ScopedFd&) = delete;
-    ScopedFd& operator=(const ScopedFd&) = delete;
+    CCloseOnExit(const CCloseOnExit&) = delete;
+    CCloseOnExit& operator=(const CCloseOnExit&) = delete;
 
-    int Get() const { return m_Fd; }
     int Release() { return std::exchange(m_Fd, -1); }
 
 private:
+    CPosixFileCalls& m_Calls;
     int m_Fd;
 };
 
 FileWriteResult Failure(FileWriteStep step, int error, std::uint64_t written) {
     return FileWriteResult{FileWriteErrorFromErrno(error), step, written, std::strerror(error)};
+}
+
+FileWriteResult NotRegularFile(const char* what) {
+    return FileWriteResult{FileWriteError::NotRegularFile, FileWriteStep::Open, 0, what};
+}
+
+const char* NonRegularKind(mode_t mode) {
+    if (S_ISLNK(mode)) {
+        return "a symbolic link";
+    }
+    if (S_ISFIFO(mode)) {
+        return "a pipe";
+    }
+    if (S_ISDIR(mode)) {
+        return "a folder";
+    }
+    if (S_ISSOCK(mode)) {
+        return "a socket";
+    }
+    return "a device node";
 }
 
 }  // namespace
@@ -85,29 +105,55 @@ WriteAllResult WriteAllBytes(std::span<const std::uint8_t> bytes,
     return result;
 }
 
+FileWriteResult CPosixFileWriter::OpenFailure(const std::filesystem::path& path, int error) {
+    // The open says ELOOP for a link, ENXIO for a pipe nobody reads, EISDIR for a folder; what
+    // the name really is tells all of them apart from a plain refusal.
+    struct stat status {};
+    if (m_Calls.Lstat(path.c_str(), status) == 0 && !S_ISREG(status.st_mode)) {
+        return NotRegularFile(NonRegularKind(status.st_mode));
+    }
+    return Failure(FileWriteStep::Open, error, 0);
+}
+
 FileWriteResult CPosixFileWriter::WriteWholeFile(const std::filesystem::path& path,
                                                  std::span<const std::uint8_t> bytes) {
-    ScopedFd file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    if (file.Get() < 0) {
+    // O_NOFOLLOW: a link of this name would send the bytes wherever it points. O_NONBLOCK: a
+    // pipe of this name would keep the open waiting for a reader, past any Ctrl-C. Neither
+    // changes how a regular file is written. No O_TRUNC: nothing is emptied before it is known
+    // to be a regular file.
+    const int fd =
+        m_Calls.Open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        return OpenFailure(path, errno);
+    }
+    CCloseOnExit file(m_Calls, fd);
+    struct stat status {};
+    if (m_Calls.Fstat(fd, status) != 0) {
         return Failure(FileWriteStep::Open, errno, 0);
     }
-    const WriteAllResult written =
-        WriteAllBytes(bytes, [fd = file.Get()](const std::uint8_t* data, std::size_t size) {
-            return ::write(fd, data, size);
-        });
+    if (!S_ISREG(status.st_mode)) {
+        return NotRegularFile(NonRegularKind(status.st_mode));
+    }
+    // Up to here an earlier file of this name is as it was.
+    if (m_Calls.TruncateToEmpty(fd) != 0) {
+        return Failure(FileWriteStep::Open, errno, 0);
+    }
+    const WriteAllResult written = WriteAllBytes(
+        bytes,
+        [&](const std::uint8_t* data, std::size_t size) { return m_Calls.Write(fd, data, size); });
     if (written.Errno != 0) {
         return Failure(FileWriteStep::Write, written.Errno, written.Written);
     }
     int flushed = 0;
     do {
-        flushed = ::fsync(file.Get());
+        flushed = m_Calls.Fsync(fd);
     } while (flushed != 0 && errno == EINTR);
     if (flushed != 0) {
         return Failure(FileWriteStep::Flush, errno, written.Written);
     }
     // Linux releases the descriptor even when close fails, so it is never closed twice; a
     // failure here (an error of the write-back, reported late) still means the copy failed.
-    if (::close(file.Release()) != 0) {
+    if (m_Calls.Close(file.Release()) != 0) {
         return Failure(FileWriteStep::Close, errno, written.Written);
     }
     return FileWriteResult{FileWriteError::None, FileWriteStep::Close, written.Written, {}};

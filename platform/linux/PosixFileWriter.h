@@ -1,6 +1,7 @@
 #pragma once
-// CFileWriter on POSIX: open with O_CREAT | O_TRUNC under the final name, write until every byte
-// is out, fsync, close. Each step's errno is mapped once, in FileWriteErrorFromErrno.
+// CFileWriter on POSIX: open under the final name without following a link and without waiting
+// for a reader, make sure it is a regular file, empty it, write until every byte is out, fsync,
+// close. Each step's errno is mapped once, in FileWriteErrorFromErrno.
 
 #include <sys/types.h>
 
@@ -9,6 +10,7 @@
 #include <span>
 
 #include "platform/FileWriter.h"
+#include "platform/linux/PosixFileCalls.h"
 
 namespace tarvex {
 
@@ -31,8 +33,16 @@ WriteAllResult WriteAllBytes(std::span<const std::uint8_t> bytes,
 
 class CPosixFileWriter final : public CFileWriter {
 public:
+    // `calls` must outlive the writer.
+    explicit CPosixFileWriter(CPosixFileCalls& calls = RealPosixFileCalls()) : m_Calls(calls) {}
+
     FileWriteResult WriteWholeFile(const std::filesystem::path& path,
                                    std::span<const std::uint8_t> bytes) override;
+
+private:
+    FileWriteResult OpenFailure(const std::filesystem::path& path, int error);
+
+    CPosixFileCalls& m_Calls;
 };
 
 }  // namespace tarvex

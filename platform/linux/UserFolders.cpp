@@ -3,15 +3,8 @@
 #include <cstdlib>
 #include <optional>
 #include <string>
-#include <system_error>
 
 namespace tarvex {
-
-std::filesystem::path RunningProgramFolder() {
-    std::error_code error;
-    const auto executable = std::filesystem::read_symlink("/proc/self/exe", error);
-    return error ? std::filesystem::path() : executable.parent_path();
-}
 
 std::filesystem::path UserCacheFolder(std::string_view subfolder, const EnvironmentLookup& lookup) {
     const auto absolute = [&](std::string_view name) -> std::optional<std::filesystem::path> {

@@ -1,5 +1,5 @@
 #pragma once
-// Where the program lives and where it may keep files of its own, on Linux.
+// Where the program may keep files of its own, on Linux.
 
 #include <filesystem>
 #include <string_view>
@@ -10,10 +10,6 @@ namespace tarvex {
 
 // The subfolder of the user's cache folder that belongs to this program.
 inline constexpr std::string_view kProgramCacheSubfolder = "tarvex-update";
-
-// The folder that holds the running executable, read from /proc/self/exe; empty when that
-// link cannot be read.
-std::filesystem::path RunningProgramFolder();
 
 // The program's cache folder by the XDG base-directory rules: `subfolder` under XDG_CACHE_HOME
 // when that is an absolute path, else under $HOME/.cache when HOME is absolute; empty when

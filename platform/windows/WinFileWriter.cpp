@@ -20,7 +20,7 @@ FileWriteResult Failure(FileWriteStep step, DWORD error, std::uint64_t written) 
 }
 
 FileWriteResult NotARegularFile() {
-    return FileWriteResult{FileWriteError::Other, FileWriteStep::Open, 0,
+    return FileWriteResult{FileWriteError::NotRegularFile, FileWriteStep::Open, 0,
                            "the name is taken by a link, a folder or a device"};
 }
 

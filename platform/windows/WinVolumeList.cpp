@@ -50,6 +50,10 @@ bool SizesDriveType(unsigned driveType) {
     return driveType == DRIVE_REMOVABLE || driveType == DRIVE_FIXED || driveType == DRIVE_RAMDISK;
 }
 
+bool CWinVolumeList::CanFindVolumesOf(const std::string&) {
+    return false;
+}
+
 std::vector<VolumeInfo> CWinVolumeList::ListVolumes() {
     const CNoMediumPrompts quiet;
     std::vector<VolumeInfo> volumes;

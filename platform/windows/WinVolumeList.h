@@ -8,8 +8,8 @@
 // While the letters are probed the system is told not to ask the user to insert a medium.
 //
 // MountPoint is the drive's root ("E:\"), SourceDevice its name ("E:"). Which USB device a
-// volume belongs to is not worked out: UsbDeviceSystemPath stays empty, and the capacity alone
-// decides.
+// volume belongs to is not worked out: UsbDeviceSystemPath stays empty, CanFindVolumesOf says
+// so, and the capacity alone decides.
 //
 // Threads: any; each call asks the system anew.
 
@@ -26,6 +26,7 @@ bool SizesDriveType(unsigned driveType);
 class CWinVolumeList final : public CVolumeList {
 public:
     std::vector<VolumeInfo> ListVolumes() override;
+    bool CanFindVolumesOf(const std::string& usbDeviceSystemPath) override;
 };
 
 }  // namespace tarvex

@@ -30,7 +30,7 @@ FileSystemServices CreateFileSystemServices() {
     services.FileWriter = std::make_unique<CWinFileWriter>();
     // Never beside the program: its folder is usually Program Files, and the copy is the
     // user's, kept in the user's own local data.
-    services.CacheFolder = UserLocalDataFolder();
+    services.StagingFolder = UserLocalDataFolder();
     return services;
 }
 

@@ -1,11 +1,17 @@
 // The drive-copy run through the engine, over plain folders standing in for volumes: what the
 // user sees, what is written where, and every way the run can end.
 
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <future>
+#include <sstream>
 #include <thread>
 
+#include "cli/CliApp.h"
 #include "hid/DeviceIdentity.h"
 #include "platform/linux/PosixFileWriter.h"
 #include "sim/SampleImage.h"
@@ -23,6 +29,9 @@ const std::string kOpenError = "Open file error! Please check the file!";
 const std::string kCaption = "Tarvex Update";
 const std::string kOwnUsbPath = "virtual:usb-3a7e:6a01";  // what the virtual USB list reports
 
+// A short wait for the device's volume, so that the runs that give up do so quickly.
+constexpr std::chrono::milliseconds kShortVolumeWait{300};
+
 std::vector<std::string> Notices(const CRecordingView& view) {
     std::vector<std::string> texts;
     for (const auto& prompt : view.Prompts()) {
@@ -31,29 +40,37 @@ std::vector<std::string> Notices(const CRecordingView& view) {
     return texts;
 }
 
+std::vector<std::uint8_t> Head(const std::vector<std::uint8_t>& bytes, std::size_t length) {
+    return {bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(length)};
+}
+
 class DriveCopyEngineTest : public ::testing::Test {
 protected:
     void SetUp() override {
         m_Usb.AddDevice(kTargetVendorId, kDriveModeProductIds[0]);
-        for (const auto* name : {"program", "volume-a", "volume-b", "volume-big"}) {
+        for (const auto* name : {"volume-a", "volume-b", "volume-big", "outside"}) {
             std::filesystem::create_directories(Root() / name);
         }
         m_Volumes.SetVolumes({
             {Root() / "volume-big", "big", 1 << 30, {}},
             {Root() / "volume-a", "a", kImageDriveCapacity, {}},
         });
-        m_Services = DriveCopyServices{&m_Volumes, &m_Usb, &m_Writer, Root() / "program",
-                                       Root() / "cache" / "tarvex-update"};
+        m_Services =
+            DriveCopyServices{&m_Volumes, &m_Usb, &m_Writer, Root() / "cache" / "tarvex-update"};
     }
     void TearDown() override { m_pEngine.reset(); }
 
     const std::filesystem::path& Root() const { return m_Folder.Path(); }
+    std::filesystem::path Kept() const { return m_Services.StagingFolder / "1.dat"; }
 
-    std::vector<std::uint8_t> UseImage(std::vector<std::uint8_t> image) {
-        const auto path = Root() / "chosen image.dat";
+    std::vector<std::uint8_t> UseImage(std::vector<std::uint8_t> image,
+                                       const std::filesystem::path& path) {
         WriteBytes(path, image);
         m_View.ImageAnswer = path;
         return image;
+    }
+    std::vector<std::uint8_t> UseImage(std::vector<std::uint8_t> image) {
+        return UseImage(std::move(image), Root() / "chosen image.dat");
     }
     std::vector<std::uint8_t> UseImage(std::uint16_t leadSize) {
         sim::SampleImageSpec spec;
@@ -62,15 +79,33 @@ protected:
         return UseImage(sim::BuildSampleImage(spec));
     }
 
+    void MakeEngine() {
+        m_pEngine = std::make_unique<CUpdateEngine>(m_Hid, m_View, m_Language, m_Services);
+        m_pEngine->Initialise();
+    }
     std::optional<UpdateOutcome> Run() {
         if (!m_pEngine) {
-            m_pEngine = std::make_unique<CUpdateEngine>(m_Hid, m_View, m_Language, m_Services);
-            m_pEngine->Initialise();
+            MakeEngine();
         }
         if (!m_pEngine->OnUsbUpdate()) {
             ADD_FAILURE() << "the update button started nothing";
             return std::nullopt;
         }
+        return m_View.WaitForRunEnd();
+    }
+
+    // The end of a run that must be over within `bound`; empty (and a failure) if it is not.
+    std::optional<UpdateOutcome> RunEndWithin(std::chrono::milliseconds bound) {
+        const std::size_t ended = m_RunsTaken;
+        const auto deadline = std::chrono::steady_clock::now() + bound;
+        while (m_View.RunsEnded() <= ended) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                ADD_FAILURE() << "the run did not end within " << bound.count() << " ms";
+                return std::nullopt;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        ++m_RunsTaken;
         return m_View.WaitForRunEnd();
     }
 
@@ -89,22 +124,24 @@ protected:
     CFaultyFileWriter m_Writer{m_RealWriter};
     DriveCopyServices m_Services;
     std::unique_ptr<CUpdateEngine> m_pEngine;
+    std::size_t m_RunsTaken = 0;  // runs whose end RunEndWithin took
 };
 
 TEST_F(DriveCopyEngineTest, CopiesTheLeadSectionOntoTheMatchingVolume) {
     const auto image = UseImage(0x1000);
-    const std::vector<std::uint8_t> lead(image.begin(), image.begin() + 4'608);
+    const auto lead = Head(image, 4'608);
 
     ASSERT_EQ(Run(), UpdateOutcome::Succeeded);
     EXPECT_EQ(OnVolume("volume-a"), lead);
-    EXPECT_EQ(ReadBytes(Root() / "program" / "1.dat"), lead);  // staged beside the program
+    EXPECT_EQ(ReadBytes(Kept()), lead);  // the copy kept for the user
     EXPECT_FALSE(OnVolume("volume-big"));
-    EXPECT_FALSE(std::filesystem::exists(Root() / "cache"));
     EXPECT_THAT(m_View.SuccessBoxes(), ElementsAre(std::make_pair(kSuccess, kCaption)));
     EXPECT_TRUE(Notices(m_View).empty());
     EXPECT_THAT(m_View.Filters(), ElementsAre("File type(*.dat)|*.dat||"));
     EXPECT_EQ(m_pEngine->LastRunOutcome(), UpdateOutcome::Succeeded);
     EXPECT_EQ(m_pEngine->LastDriveCopyFailure(), DriveCopyFailure::None);
+    // The kept copy and the device's: nothing else was written anywhere.
+    EXPECT_THAT(m_Writer.Written(), ElementsAre(Kept(), Root() / "volume-a" / "1.dat"));
     // No HID traffic on this path: the update device was never opened.
     EXPECT_TRUE(m_Hid.DevicePath().empty());
 }
@@ -122,24 +159,12 @@ TEST_F(DriveCopyEngineTest, AnImageShorterThanItsLeadSectionIsCopiedWhole) {
 TEST_F(DriveCopyEngineTest, ASecondRunReplacesTheCopy) {
     const auto first = UseImage(0x1000);
     ASSERT_EQ(Run(), UpdateOutcome::Succeeded);
-    const auto second = UseImage(0x0000);  // 512 bytes: shorter than the first copy
+    ASSERT_EQ(OnVolume("volume-a"), Head(first, 4'608));
+    // 512 bytes: shorter than the first copy, so nothing of the first may remain after them.
+    const auto second = UseImage(0x0000);
     ASSERT_EQ(Run(), UpdateOutcome::Succeeded);
-    EXPECT_EQ(OnVolume("volume-a"),
-              std::vector<std::uint8_t>(second.begin(), second.begin() + 512));
-    EXPECT_EQ(ReadBytes(Root() / "program" / "1.dat"),
-              std::vector<std::uint8_t>(second.begin(), second.begin() + 512));
-    EXPECT_NE(first, second);
-}
-
-TEST_F(DriveCopyEngineTest, TheAttachedDevicesOwnVolumeIsPreferred) {
-    m_Volumes.SetVolumes({
-        {Root() / "volume-a", "a", kImageDriveCapacity, {}},
-        {Root() / "volume-b", "b", kImageDriveCapacity + 1000, kOwnUsbPath},
-    });
-    UseImage(0x0010);
-    ASSERT_EQ(Run(), UpdateOutcome::Succeeded);
-    EXPECT_FALSE(OnVolume("volume-a"));
-    EXPECT_TRUE(OnVolume("volume-b"));
+    EXPECT_EQ(OnVolume("volume-a"), Head(second, 512));
+    EXPECT_EQ(ReadBytes(Kept()), Head(second, 512));
 }
 
 TEST_F(DriveCopyEngineTest, CancellingTheFileDialogEndsSilently) {
@@ -176,39 +201,66 @@ TEST_F(DriveCopyEngineTest, NoMatchingVolumeCopiesNothingAndSaysSo) {
     EXPECT_EQ(m_pEngine->LastDriveCopyFailure(), DriveCopyFailure::NoMatchingVolume);
     EXPECT_FALSE(OnVolume("volume-a"));
     EXPECT_FALSE(OnVolume("volume-b"));
-    // Only the staging was written: nothing went to the current folder or anywhere else.
-    EXPECT_THAT(m_Writer.Written(), ElementsAre(Root() / "program" / "1.dat"));
+    // Only the kept copy was written: nothing went to the current folder or anywhere else.
+    EXPECT_THAT(m_Writer.Written(), ElementsAre(Kept()));
 }
 
-TEST_F(DriveCopyEngineTest, StagingFallsBackToTheCacheFolderAndFailsLoudlyWithoutOne) {
-    // A plain file where the program's folder should be: nothing can be created in it, for
-    // root as for anyone else.
-    const auto notAFolder = Root() / "not-a-folder";
-    WriteBytes(notAFolder, std::vector<std::uint8_t>{0});
-    m_Services.ProgramFolder = notAFolder;
-    const auto image = UseImage(0x0010);
-    const std::vector<std::uint8_t> lead(image.begin(), image.begin() + 528);
+// The copy kept for the user is written over nothing of the user's: not over the image the
+// user chose, however the user reached it, and its failure never stops the device's copy.
+TEST_F(DriveCopyEngineTest, TheKeptCopyNeverReplacesTheChosenImageNorBlocksTheCopy) {
+    const auto image = [] {
+        sim::SampleImageSpec spec;
+        spec.LeadSize = 0x0010;
+        spec.PayloadLength = 8'000;  // well past the lead section, so a cut would show
+        return sim::BuildSampleImage(spec);
+    }();
+    const auto staging = m_Services.StagingFolder;
+    const auto plainFile = Root() / "plain-file";
+    WriteBytes(plainFile, std::vector<std::uint8_t>{0});
+    const struct {
+        const char* name;
+        std::filesystem::path stagingFolder;
+        std::filesystem::path chosen;  // where the image is written
+        std::filesystem::path answer;  // the path the file dialog gives
+        std::function<void()> arrange;
+    } cases[] = {
+        {"the chosen image is the kept copy's file", staging, staging / "1.dat", staging / "1.dat",
+         [] {}},
+        {"reached through a link", staging, staging / "1.dat", Root() / "link.dat",
+         [&] { std::filesystem::create_symlink(staging / "1.dat", Root() / "link.dat"); }},
+        {"a second hard link under another name", staging, Root() / "mine.dat", Root() / "mine.dat",
+         [&] { std::filesystem::create_hard_link(Root() / "mine.dat", staging / "1.dat"); }},
+        {"reached through another spelling of the folder", staging, staging / "1.dat",
+         staging / ".." / "tarvex-update" / "." / "1.dat", [] {}},
+        {"no folder for the kept copy can be made", plainFile / "cache", Root() / "image.dat",
+         Root() / "image.dat", [] {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(staging);
+        std::filesystem::remove(Root() / "link.dat");
+        std::filesystem::remove(Root() / "volume-a" / "1.dat");
+        std::filesystem::create_directories(staging);
+        m_Services.StagingFolder = c.stagingFolder;
+        m_pEngine.reset();
+        UseImage(image, c.chosen);
+        c.arrange();
+        m_View.ImageAnswer = c.answer;
 
-    ASSERT_EQ(Run(), UpdateOutcome::Succeeded);
-    EXPECT_EQ(ReadBytes(Root() / "cache" / "tarvex-update" / "1.dat"), lead);
-    EXPECT_EQ(OnVolume("volume-a"), lead);
-
-    m_pEngine.reset();
-    m_Services.CacheFolder = notAFolder / "cache";
-    std::filesystem::remove(Root() / "volume-a" / "1.dat");
-    ASSERT_EQ(Run(), UpdateOutcome::Failed);
-    EXPECT_EQ(m_pEngine->LastDriveCopyFailure(), DriveCopyFailure::StagingFailed);
-    EXPECT_THAT(Notices(m_View), ElementsAre(kFailure));
-    EXPECT_FALSE(OnVolume("volume-a"));
+        ASSERT_EQ(Run(), UpdateOutcome::Succeeded);
+        EXPECT_EQ(ReadBytes(c.chosen), image) << "the user's image was changed";
+        EXPECT_EQ(OnVolume("volume-a"), Head(image, 528));
+    }
 }
 
-TEST_F(DriveCopyEngineTest, AFailedCopyIsReportedAndLeavesNoPartialFile) {
+TEST_F(DriveCopyEngineTest, AFailedCopyIsReportedWithItsReasonAndLeavesNoPartialFile) {
     const struct {
         FileWriteStep step;
         FileWriteError error;
         bool earlierCopyRemains;  // a failed open never touched the file already there
     } cases[] = {
         {FileWriteStep::Open, FileWriteError::ReadOnly, true},
+        {FileWriteStep::Open, FileWriteError::NotRegularFile, true},
         {FileWriteStep::Write, FileWriteError::NoSpace, false},
         {FileWriteStep::Write, FileWriteError::DeviceGone, false},
         {FileWriteStep::Flush, FileWriteError::IoError, false},
@@ -216,7 +268,7 @@ TEST_F(DriveCopyEngineTest, AFailedCopyIsReportedAndLeavesNoPartialFile) {
     };
     const std::vector<std::uint8_t> earlier(100, 0xEE);
     for (const auto& c : cases) {
-        SCOPED_TRACE(ToString(c.step));
+        SCOPED_TRACE(std::string(ToString(c.step)) + ", " + ToString(c.error));
         WriteBytes(Root() / "volume-a" / "1.dat", earlier);
         m_Writer.FailIn(Root() / "volume-a", c.step, c.error);
         UseImage(0x0100);
@@ -224,6 +276,7 @@ TEST_F(DriveCopyEngineTest, AFailedCopyIsReportedAndLeavesNoPartialFile) {
 
         ASSERT_EQ(Run(), UpdateOutcome::Failed);
         EXPECT_EQ(m_pEngine->LastDriveCopyFailure(), DriveCopyFailure::CopyFailed);
+        EXPECT_EQ(m_pEngine->LastDriveCopyWriteError(), c.error);
         const auto notices = Notices(m_View);
         EXPECT_THAT(
             std::vector<std::string>(notices.begin() + static_cast<std::ptrdiff_t>(noticesBefore),
@@ -236,14 +289,71 @@ TEST_F(DriveCopyEngineTest, AFailedCopyIsReportedAndLeavesNoPartialFile) {
         }
     }
     EXPECT_TRUE(m_View.SuccessBoxes().empty());
+    // The next run starts with a clean record.
+    m_Writer.FailIn(Root() / "nowhere", FileWriteStep::Open, FileWriteError::None);
+    ASSERT_EQ(Run(), UpdateOutcome::Succeeded);
+    EXPECT_EQ(m_pEngine->LastDriveCopyWriteError(), FileWriteError::None);
+}
+
+// A link or a pipe named 1.dat on the volume: the copy is never written through either, the run
+// fails and says why, and it ends without waiting for anyone to read the pipe.
+TEST_F(DriveCopyEngineTest, ALinkOrAPipeNamedLikeTheCopyIsNeverWrittenThrough) {
+    const auto target = Root() / "volume-a" / "1.dat";
+    const auto victim = Root() / "outside" / "precious.bin";
+    const std::vector<std::uint8_t> precious(3'000, 0x5A);
+    const struct {
+        const char* name;
+        std::function<void()> make;
+        std::function<bool()> unchanged;
+    } cases[] = {
+        {"a link to a file outside the volume",
+         [&] { std::filesystem::create_symlink(victim, target); },
+         [&] { return std::filesystem::is_symlink(target) && ReadBytes(victim) == precious; }},
+        {"a link to a file that does not exist yet",
+         [&] { std::filesystem::create_symlink(Root() / "outside" / "new.bin", target); },
+         [&] {
+             return std::filesystem::is_symlink(target) &&
+                    !std::filesystem::exists(Root() / "outside" / "new.bin");
+         }},
+        {"a pipe that nobody reads", [&] { ASSERT_EQ(::mkfifo(target.c_str(), 0644), 0); },
+         [&] { return std::filesystem::is_fifo(target); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(target);
+        WriteBytes(victim, precious);
+        c.make();
+        UseImage(0x0010);
+        MakeEngine();
+        ASSERT_TRUE(m_pEngine->OnUsbUpdate());
+        // A copy that blocks on the pipe is let go after the bound, so that the test fails
+        // instead of hanging.
+        std::promise<void> runEnded;
+        std::thread rescuer([&, ended = runEnded.get_future()] {
+            if (ended.wait_for(kMustNotBlock) == std::future_status::timeout) {
+                ADD_FAILURE() << "the copy was still blocked after " << kMustNotBlock.count()
+                              << " s";
+                ReleasePipeWriter(target);
+            }
+        });
+        const auto outcome = m_View.WaitForRunEnd();
+        runEnded.set_value();
+        rescuer.join();
+
+        EXPECT_EQ(outcome, UpdateOutcome::Failed);
+        EXPECT_EQ(m_pEngine->LastDriveCopyFailure(), DriveCopyFailure::CopyFailed);
+        EXPECT_EQ(m_pEngine->LastDriveCopyWriteError(), FileWriteError::NotRegularFile);
+        EXPECT_TRUE(c.unchanged());
+        m_pEngine.reset();
+    }
+    EXPECT_TRUE(m_View.SuccessBoxes().empty());
 }
 
 TEST_F(DriveCopyEngineTest, TheButtonIsOffForTheRunAndASecondPressStartsNothing) {
     UseImage(0x0010);
-    m_pEngine = std::make_unique<CUpdateEngine>(m_Hid, m_View, m_Language, m_Services);
-    m_pEngine->Initialise();
+    MakeEngine();
     const std::size_t buttonsBefore = m_View.Buttons().size();
-    m_Writer.HoldNextWrite();  // the staging write
+    m_Writer.HoldNextWrite();  // the kept copy's write
 
     ASSERT_TRUE(m_pEngine->OnUsbUpdate());
     ASSERT_TRUE(m_Writer.WaitUntilHeld());
@@ -261,7 +371,7 @@ TEST_F(DriveCopyEngineTest, TheButtonIsOffForTheRunAndASecondPressStartsNothing)
     EXPECT_FALSE(buttons[buttonsBefore]);  // off when the run started
     EXPECT_TRUE(buttons.back());           // on again: the device is still there
     EXPECT_EQ(m_View.RunsEnded(), 1U);
-    // Two writes: the staging and the volume; the refused presses added none.
+    // Two writes: the kept copy and the volume; the refused presses added none.
     EXPECT_EQ(m_Writer.Written().size(), 2U);
     EXPECT_FALSE(m_pEngine->DriveCopyRunActive());
     EXPECT_EQ(Run(), UpdateOutcome::Succeeded);  // and the next press works
@@ -269,8 +379,7 @@ TEST_F(DriveCopyEngineTest, TheButtonIsOffForTheRunAndASecondPressStartsNothing)
 
 TEST_F(DriveCopyEngineTest, AfterTheDeviceLeftTheButtonStaysOff) {
     UseImage(0x0010);
-    m_pEngine = std::make_unique<CUpdateEngine>(m_Hid, m_View, m_Language, m_Services);
-    m_pEngine->Initialise();
+    MakeEngine();
     m_Writer.HoldNextWrite();
     ASSERT_TRUE(m_pEngine->OnUsbUpdate());
     ASSERT_TRUE(m_Writer.WaitUntilHeld());
@@ -286,30 +395,158 @@ TEST_F(DriveCopyEngineTest, WithoutServicesARunFailsWithoutWritingAnything) {
     ASSERT_EQ(Run(), UpdateOutcome::Failed);
     EXPECT_THAT(Notices(m_View), ElementsAre(kFailure));
     EXPECT_FALSE(OnVolume("volume-a"));
-    EXPECT_FALSE(std::filesystem::exists(Root() / "program" / "1.dat"));
+    EXPECT_FALSE(std::filesystem::exists(Root() / "cache"));
 }
 
-TEST_F(DriveCopyEngineTest, ShutdownDuringACopyJoinsTheRun) {
-    UseImage(0x0010);
-    m_pEngine = std::make_unique<CUpdateEngine>(m_Hid, m_View, m_Language, m_Services);
-    m_pEngine->Initialise();
+TEST_F(DriveCopyEngineTest, ShutdownDuringACopyWaitsForTheCopy) {
+    m_Services.StagingFolder.clear();  // the one write is the device's
+    const auto image = UseImage(0x0010);
+    MakeEngine();
     m_Writer.HoldNextWrite();
     ASSERT_TRUE(m_pEngine->OnUsbUpdate());
     ASSERT_TRUE(m_Writer.WaitUntilHeld());
+    ASSERT_EQ(m_pEngine->RunningWorkers(), 1U);
     std::atomic<bool> shutDown{false};
     std::thread closer([&] {
         m_pEngine->Shutdown();
         shutDown.store(true);
     });
-    // Shutdown has to wait for the copy, which waits for this thread: the copy is never cut off
-    // half-written, and the worker is joined, not left running against a dead engine.
-    EXPECT_FALSE(shutDown.load());
+    // The worker set stops counting the run as running once Shutdown has taken it to be joined;
+    // from then on Shutdown can only return after the copy, which waits for this thread. A
+    // Shutdown that does not wait returns while the copy is held, and this wait sees that.
+    ASSERT_TRUE(WaitUntil([&] { return m_pEngine->RunningWorkers() == 0 || shutDown.load(); }));
+    EXPECT_FALSE(shutDown.load()) << "Shutdown returned while the copy was still being written";
     m_Writer.Release();
     closer.join();
-    EXPECT_TRUE(shutDown.load());
-    EXPECT_FALSE(m_pEngine->OnUsbUpdate());
-    EXPECT_EQ(m_pEngine->RunningWorkers(), 0U);
+    // Whatever Shutdown waited for is over by the time it returns: the copy on the volume and
+    // the run's end.
     EXPECT_EQ(m_View.RunsEnded(), 1U);
+    EXPECT_EQ(OnVolume("volume-a"), Head(image, 528));
+    EXPECT_FALSE(m_pEngine->OnUsbUpdate());
+}
+
+// --- the device's own volume, where the system can tell it ---------------------------------
+
+class OwnVolumeTest : public DriveCopyEngineTest {
+protected:
+    void SetUp() override {
+        DriveCopyEngineTest::SetUp();
+        m_Volumes.SetKnownUsbDevices({kOwnUsbPath});
+        // A volume of the device's size that is not the device's, and earlier by mount point.
+        m_Volumes.SetVolumes({{Root() / "volume-a", "decoy", kImageDriveCapacity, {}}});
+    }
+    VolumeInfo OwnVolume(std::uint64_t capacity = kImageDriveCapacity) const {
+        return VolumeInfo{Root() / "volume-b", "/dev/sdz1", capacity, kOwnUsbPath};
+    }
+};
+
+TEST_F(OwnVolumeTest, TheRunWaitsForTheDevicesOwnVolumeAndLeavesTheOtherAlone) {
+    // Mounted while the run waits: unlisted for the first three looks.
+    m_Volumes.SetVolumesFrom(4, {{Root() / "volume-a", "decoy", kImageDriveCapacity, {}},
+                                 OwnVolume(kImageDriveCapacity + 1000)});
+    const auto image = UseImage(0x0010);
+    ASSERT_EQ(Run(), UpdateOutcome::Succeeded);
+    EXPECT_EQ(OnVolume("volume-b"), Head(image, 528));
+    EXPECT_FALSE(OnVolume("volume-a"));
+    EXPECT_GE(m_Volumes.Calls(), 4U);
+    EXPECT_TRUE(Notices(m_View).empty());
+}
+
+TEST_F(OwnVolumeTest, AVolumeThatNeverComesFailsWithinTheLimitOrTheDeadline) {
+    // Whichever of the two ends first ends the wait; the other is set far beyond the bound in
+    // which the run must be over.
+    const auto later = 4 * kMustNotBlock;
+    const struct {
+        const char* name;
+        std::chrono::milliseconds limit;
+        std::chrono::milliseconds deadline;
+    } cases[] = {
+        {"the wait's own limit", kShortVolumeWait, later},
+        {"the front end's deadline", later, kShortVolumeWait},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        m_Services.VolumeWaitLimit = c.limit;
+        m_Services.VolumeWaitDeadline = std::chrono::steady_clock::now() + c.deadline;
+        MakeEngine();
+        UseImage(0x0010);
+        ASSERT_TRUE(m_pEngine->OnUsbUpdate());
+        ASSERT_EQ(RunEndWithin(kMustNotBlock), UpdateOutcome::Failed);
+        EXPECT_EQ(m_pEngine->LastDriveCopyFailure(), DriveCopyFailure::VolumeNotMounted);
+        EXPECT_EQ(Notices(m_View).back(), kFailure);
+        EXPECT_FALSE(OnVolume("volume-a"));
+        EXPECT_GE(m_Volumes.Calls(), 2U);  // it did look again
+    }
+}
+
+TEST_F(OwnVolumeTest, TheOwnVolumeMustHaveTheDevicesSize) {
+    m_Volumes.SetVolumes({{Root() / "volume-a", "decoy", kImageDriveCapacity, {}},
+                          OwnVolume(kImageDriveCapacity + 1024)});
+    UseImage(0x0010);
+    ASSERT_EQ(Run(), UpdateOutcome::Failed);
+    EXPECT_EQ(m_pEngine->LastDriveCopyFailure(), DriveCopyFailure::NoMatchingVolume);
+    EXPECT_FALSE(OnVolume("volume-a"));
+    EXPECT_FALSE(OnVolume("volume-b"));
+}
+
+TEST_F(OwnVolumeTest, ADeviceThatLeavesEndsTheWait) {
+    UseImage(0x0010);
+    MakeEngine();
+    ASSERT_TRUE(m_pEngine->OnUsbUpdate());
+    ASSERT_TRUE(m_Volumes.WaitForCalls(2));
+    m_Volumes.SetKnownUsbDevices({});
+    ASSERT_EQ(m_View.WaitForRunEnd(), UpdateOutcome::Failed);
+    EXPECT_EQ(m_pEngine->LastDriveCopyFailure(), DriveCopyFailure::DeviceLeft);
+    EXPECT_FALSE(OnVolume("volume-a"));
+}
+
+TEST_F(OwnVolumeTest, ShutdownEndsTheWaitAtOnceWithoutAMessage) {
+    m_Services.VolumeWaitLimit = 2 * kMustNotBlock;
+    UseImage(0x0010);
+    MakeEngine();
+    ASSERT_TRUE(m_pEngine->OnUsbUpdate());
+    ASSERT_TRUE(m_Volumes.WaitForCalls(2));
+    auto shutdown = std::async(std::launch::async, [&] { m_pEngine->Shutdown(); });
+    ASSERT_EQ(shutdown.wait_for(kMustNotBlock), std::future_status::ready)
+        << "Shutdown waited for the volume";
+    EXPECT_EQ(m_pEngine->LastRunOutcome(), UpdateOutcome::Cancelled);
+    EXPECT_TRUE(Notices(m_View).empty());
+    EXPECT_FALSE(OnVolume("volume-a"));
+}
+
+// The terminal program says that it waits for the volume, and Ctrl-C ends that wait: nothing
+// is written, and the program ends as cancelled.
+TEST_F(OwnVolumeTest, TheTerminalProgramSaysItWaitsAndAnInterruptEndsTheWait) {
+    m_Services.VolumeWaitLimit = 2 * kMustNotBlock;
+    const auto imagePath = Root() / "chosen image.dat";
+    UseImage(0x0010);
+    CliOptions options;
+    options.ImagePath = imagePath;
+    options.AssumeYes = true;
+    std::ostringstream out;
+    std::ostringstream err;
+    std::atomic<bool> stop{false};
+    auto program = std::async(std::launch::async, [&] {
+        return RunCli(options, CliPlatform{m_Port, m_Usb, m_Language, m_Services},
+                      CliStreams{out, err}, stop);
+    });
+    ASSERT_TRUE(m_Volumes.WaitForCalls(2));  // waiting
+    stop.store(true);                        // what the program's Ctrl-C handler does
+    ASSERT_EQ(program.wait_for(kMustNotBlock), std::future_status::ready)
+        << "the interrupted program went on waiting";
+    EXPECT_EQ(program.get(), kExitCancelled);
+    EXPECT_THAT(out.str(), ::testing::HasSubstr("Waiting for the drive-mode device's volume to be "
+                                                "mounted (at most 10 s)..."));
+    EXPECT_EQ(err.str(), "Cancelled.\n");
+    EXPECT_FALSE(OnVolume("volume-a"));
+}
+
+TEST_F(OwnVolumeTest, ADeviceTheSystemCannotPlaceLeavesTheChoiceToTheCapacity) {
+    m_Volumes.SetKnownUsbDevices({});
+    const auto image = UseImage(0x0010);
+    ASSERT_EQ(Run(), UpdateOutcome::Succeeded);
+    EXPECT_EQ(OnVolume("volume-a"), Head(image, 528));
+    EXPECT_EQ(m_Volumes.Calls(), 1U);  // no waiting
 }
 
 }  // namespace

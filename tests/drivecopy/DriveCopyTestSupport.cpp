@@ -1,9 +1,12 @@
 #include "tests/drivecopy/DriveCopyTestSupport.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 namespace tarvex::testing {
 
@@ -24,6 +27,18 @@ CScratchFolder::CScratchFolder() {
 CScratchFolder::~CScratchFolder() {
     std::error_code error;
     std::filesystem::remove_all(m_Path, error);
+}
+
+void ReleasePipeWriter(const std::filesystem::path& pipe) {
+    const int fd = ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    char sink[4096];
+    while (::read(fd, sink, sizeof sink) > 0) {
+    }
+    ::close(fd);
 }
 
 void WriteBytes(const std::filesystem::path& path, std::span<const std::uint8_t> bytes) {
@@ -47,15 +62,40 @@ void CFakeVolumeList::SetVolumes(std::vector<VolumeInfo> volumes) {
     m_Volumes = std::move(volumes);
 }
 
+void CFakeVolumeList::SetVolumesFrom(std::size_t listing, std::vector<VolumeInfo> volumes) {
+    std::lock_guard lock(m_Lock);
+    m_Later.emplace(listing, std::move(volumes));
+}
+
+void CFakeVolumeList::SetKnownUsbDevices(std::vector<std::string> systemPaths) {
+    std::lock_guard lock(m_Lock);
+    m_KnownUsbDevices = std::move(systemPaths);
+}
+
 std::vector<VolumeInfo> CFakeVolumeList::ListVolumes() {
     std::lock_guard lock(m_Lock);
     ++m_Calls;
+    m_Changed.notify_all();
+    if (m_Later && m_Calls >= m_Later->first) {
+        return m_Later->second;
+    }
     return m_Volumes;
+}
+
+bool CFakeVolumeList::CanFindVolumesOf(const std::string& usbDeviceSystemPath) {
+    std::lock_guard lock(m_Lock);
+    return std::find(m_KnownUsbDevices.begin(), m_KnownUsbDevices.end(), usbDeviceSystemPath) !=
+           m_KnownUsbDevices.end();
 }
 
 std::size_t CFakeVolumeList::Calls() const {
     std::lock_guard lock(m_Lock);
     return m_Calls;
+}
+
+bool CFakeVolumeList::WaitForCalls(std::size_t count) {
+    std::unique_lock lock(m_Lock);
+    return m_Changed.wait_for(lock, kHoldGuard, [&] { return m_Calls >= count; });
 }
 
 void CFaultyFileWriter::FailIn(std::filesystem::path folder, FileWriteStep step,

@@ -3,12 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <filesystem>
 #include <functional>
 #include <mutex>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "platform/FileWriter.h"
@@ -29,20 +31,39 @@ private:
     std::filesystem::path m_Path;
 };
 
+// A write that must not wait (on a pipe nobody reads) is over by then; generous, and far below
+// the hang guard, so that such a fault fails quickly instead of hanging the suite.
+inline constexpr std::chrono::seconds kMustNotBlock{5};
+
+// Opens the pipe for reading and drains it, so that a writer stuck opening it goes on (and a
+// test that found it stuck can end).
+void ReleasePipeWriter(const std::filesystem::path& pipe);
+
 void WriteBytes(const std::filesystem::path& path, std::span<const std::uint8_t> bytes);
 // Empty when the file does not exist.
 std::optional<std::vector<std::uint8_t>> ReadBytes(const std::filesystem::path& path);
 
-// Volumes as a test lays them out: plain folders with whatever capacity the test claims.
+// Volumes as a test lays them out: plain folders with whatever capacity the test claims, and
+// the USB devices whose volumes the "system" can tell apart.
 class CFakeVolumeList final : public CVolumeList {
 public:
     void SetVolumes(std::vector<VolumeInfo> volumes);
+    // From the `listing`th call of ListVolumes on (counting from 1), `volumes` is listed
+    // instead: a volume that gets mounted while a run waits for it.
+    void SetVolumesFrom(std::size_t listing, std::vector<VolumeInfo> volumes);
+    void SetKnownUsbDevices(std::vector<std::string> systemPaths);
     std::vector<VolumeInfo> ListVolumes() override;
+    bool CanFindVolumesOf(const std::string& usbDeviceSystemPath) override;
     std::size_t Calls() const;
+    // Waits until ListVolumes has been called `count` times; false after the hang guard.
+    bool WaitForCalls(std::size_t count);
 
 private:
     mutable std::mutex m_Lock;
+    std::condition_variable m_Changed;
     std::vector<VolumeInfo> m_Volumes;
+    std::optional<std::pair<std::size_t, std::vector<VolumeInfo>>> m_Later;
+    std::vector<std::string> m_KnownUsbDevices;
     std::size_t m_Calls = 0;
 };
 

@@ -5,7 +5,6 @@
 
 #include <fstream>
 
-#include "hid/DeviceIdentity.h"
 #include "sim/SampleImage.h"
 #include "tests/drivecopy/DriveCopyTestSupport.h"
 #include "update/DriveCopy.h"
@@ -35,67 +34,89 @@ TEST(ImageDriveCapacityTest, OnlyTheKibibyteFrom104KiBMatches) {
     for (const auto& c : cases) {
         EXPECT_EQ(IsImageDriveCapacity(c.capacity), c.matches) << c.capacity;
         const std::vector<VolumeInfo> volumes = {Volume("/mnt/v", c.capacity)};
-        EXPECT_EQ(FindImageDrive(volumes, {}).has_value(), c.matches) << c.capacity;
+        EXPECT_EQ(ChooseImageDrive(volumes, {}).Volume.has_value(), c.matches) << c.capacity;
     }
 }
 
-TEST(FindImageDriveTest, ChoosesByCapacityOrderAndOwningDevice) {
-    const std::string kOwnDevice = "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-3";
-    const std::string kOtherDevice = "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-4";
-    const std::vector<UsbDeviceInfo> attached = {
-        {kTargetVendorId, kDriveModeProductIds[2], kOwnDevice},
-        {0x1234, kDriveModeProductIds[2], kOtherDevice},  // another vendor: not ours
-    };
+TEST(ChooseImageDriveTest, ByCapacityAndOrderOrOnlyOnTheDevicesOwnVolume) {
+    const std::string kOwn = "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-3";
+    const std::string kOther = "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-4";
+    const std::vector<std::string> none;
+    const std::vector<std::string> own = {kOwn};
+    using Kind = DriveChoice::Kind;
     const struct {
         const char* name;
         std::vector<VolumeInfo> volumes;
-        std::vector<UsbDeviceInfo> usb;
-        std::optional<std::string> chosen;
+        std::vector<std::string> ownDevices;
+        Kind result;
+        std::string chosen;
     } cases[] = {
-        {"nothing mounted", {}, attached, std::nullopt},
+        // Where the device's own volume cannot be told, the capacity alone decides.
+        {"nothing mounted", {}, none, Kind::NoMatch, ""},
         {"no size matches",
          {Volume("/a", 106'495), Volume("/b", 107'520), Volume("/c", 0)},
-         attached,
-         std::nullopt},
+         none,
+         Kind::NoMatch,
+         ""},
         {"the one match among others",
          {Volume("/a", 1 << 20), Volume("/media/dev", 106'496), Volume("/z", 107'520)},
-         attached,
+         none,
+         Kind::Chosen,
          "/media/dev"},
         {"two matches: the earlier mount point, whatever the list order",
          {Volume("/media/b", 106'496), Volume("/media/a", 107'000)},
-         attached,
+         none,
+         Kind::Chosen,
          "/media/a"},
         {"byte order, not path-element order",
          {Volume("/m/x", 106'496), Volume("/m-x", 106'496)},
-         attached,
+         none,
+         Kind::Chosen,
          "/m-x"},  // '-' (0x2D) sorts before '/' (0x2F)
-        {"the attached device's own volume wins over an earlier one",
-         {Volume("/a", 106'496), Volume("/b", 106'496, kOwnDevice)},
-         attached,
+        // Where it can, only the device's own volume will do.
+        {"the own volume, though another sorts first",
+         {Volume("/a", 106'496), Volume("/b", 106'496, kOwn)},
+         own,
+         Kind::Chosen,
          "/b"},
-        {"a volume of another vendor's device is not preferred",
-         {Volume("/a", 106'496), Volume("/b", 106'496, kOtherDevice)},
-         attached,
-         "/a"},
-        {"a device that is no longer attached is not preferred",
-         {Volume("/a", 106'496), Volume("/b", 106'496, kOwnDevice)},
-         {},
-         "/a"},
-        {"the own device's volume must still have the size",
-         {Volume("/a", 106'496), Volume("/b", 1 << 20, kOwnDevice)},
-         attached,
-         "/a"},
+        {"another device's volume of the same size is no substitute",
+         {Volume("/a", 106'496), Volume("/b", 106'496, kOther)},
+         own,
+         Kind::NotMountedYet,
+         ""},
+        {"nothing of the device's mounted yet",
+         {Volume("/a", 106'496)},
+         own,
+         Kind::NotMountedYet,
+         ""},
+        {"an own mount that was not sized is not the device's volume",
+         {Volume("/a", 106'496), Volume("/b", 0, kOwn)},
+         own,
+         Kind::NotMountedYet,
+         ""},
+        {"the own volume must still have the size",
+         {Volume("/a", 106'496), Volume("/b", 1 << 20, kOwn)},
+         own,
+         Kind::NoMatch,
+         ""},
+        {"two own volumes: the matching one",
+         {Volume("/a", 1 << 20, kOwn), Volume("/b", 106'496, kOwn)},
+         own,
+         Kind::Chosen,
+         "/b"},
         {"an unknown owner never matches an empty system path",
          {Volume("/a", 106'496), Volume("/b", 106'496)},
-         {{kTargetVendorId, kDriveModeProductIds[0], ""}},
-         "/a"},
+         {""},
+         Kind::NotMountedYet,
+         ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const auto chosen = FindImageDrive(c.volumes, c.usb);
-        ASSERT_EQ(chosen.has_value(), c.chosen.has_value());
-        if (chosen) {
-            EXPECT_EQ(chosen->MountPoint, *c.chosen);
+        const DriveChoice choice = ChooseImageDrive(c.volumes, c.ownDevices);
+        EXPECT_EQ(choice.Result, c.result);
+        ASSERT_EQ(choice.Volume.has_value(), c.result == Kind::Chosen);
+        if (choice.Volume) {
+            EXPECT_EQ(choice.Volume->MountPoint, c.chosen);
         }
     }
 }

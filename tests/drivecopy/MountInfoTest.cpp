@@ -1,9 +1,13 @@
-// The mount table as the kernel writes it, parsed and ordered without touching the system.
+// The mount table as the kernel writes it, parsed and ordered without touching the system, and
+// the volume list over a table it is given.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "platform/linux/MountedVolumeList.h"
+#include "tests/drivecopy/DriveCopyTestSupport.h"
 
 namespace tarvex::testing {
 namespace {
@@ -62,6 +66,8 @@ TEST(MountInfoTest, ParsesFieldsAroundAnyNumberOfOptionalFields) {
     EXPECT_EQ(entries[3].Major, 259U);
     EXPECT_EQ(entries[3].Minor, 65536U);  // minor numbers reach past 8 bits
     EXPECT_EQ(entries[3].MountPoint, "/srv");
+    EXPECT_EQ(entries[1].Root, "/");
+    EXPECT_EQ(entries[3].Root, "/sub");  // a bind mount of a folder
 }
 
 TEST(MountInfoTest, SkipsMalformedLines) {
@@ -79,15 +85,15 @@ TEST(MountInfoTest, SkipsMalformedLines) {
 
 TEST(MountInfoTest, VisibleMountsAreSortedByBytesAndKeepTheTopOfAStack) {
     std::vector<MountInfoEntry> entries = {
-        {22, 1, 8, 2, "/", "ext4", "/dev/sda2"},
-        {40, 22, 0, 40, "/mnt/x", "tmpfs", "lower"},
-        {41, 22, 0, 41, "/mnt-x", "tmpfs", "dash"},
-        {43, 42, 0, 43, "/mnt/y", "tmpfs", "upper"},  // listed before what it sits on
-        {42, 22, 0, 42, "/mnt/y", "tmpfs", "lower"},
-        {44, 40, 0, 44, "/mnt/x", "tmpfs", "upper"},
-        {50, 22, 0, 50, "/mnt/z", "tmpfs", "first"},  // siblings: the later one is on top
-        {51, 22, 0, 51, "/mnt/z", "tmpfs", "second"},
-        {60, 22, 0, 60, "/M", "tmpfs", "capital"},
+        {22, 1, 8, 2, "/", "ext4", "/dev/sda2", "/"},
+        {40, 22, 0, 40, "/mnt/x", "tmpfs", "lower", "/"},
+        {41, 22, 0, 41, "/mnt-x", "tmpfs", "dash", "/"},
+        {43, 42, 0, 43, "/mnt/y", "tmpfs", "upper", "/"},  // listed before what it sits on
+        {42, 22, 0, 42, "/mnt/y", "tmpfs", "lower", "/"},
+        {44, 40, 0, 44, "/mnt/x", "tmpfs", "upper", "/"},
+        {50, 22, 0, 50, "/mnt/z", "tmpfs", "first", "/"},  // siblings: the later one is on top
+        {51, 22, 0, 51, "/mnt/z", "tmpfs", "second", "/"},
+        {60, 22, 0, 60, "/M", "tmpfs", "capital", "/"},
     };
     const auto visible = VisibleMountsByMountPoint(entries);
     EXPECT_THAT(MountPoints(visible),
@@ -97,14 +103,53 @@ TEST(MountInfoTest, VisibleMountsAreSortedByBytesAndKeepTheTopOfAStack) {
     EXPECT_EQ(visible[5].Source, "second");
 }
 
-TEST(MountInfoTest, SizeIsNotAskedOfFileSystemsThatCanHang) {
-    for (const std::string_view type :
-         {"nfs", "nfs4", "cifs", "autofs", "fuse.sshfs", "fuse.gvfsd-fuse"}) {
-        EXPECT_TRUE(SizeQueryMayBlock(type)) << type;
+// The sizing rule as CMountedVolumeList applies it to a table it is given. Every mount point is
+// a real folder, so a mount that were sized would show the size of the file system holding it;
+// only the whole of a block-backed FAT-family file system may be.
+TEST(MountedVolumeListTest, SizesOnlyWholeBlockBackedFatVolumes) {
+    const struct {
+        std::string_view type;
+        std::uint32_t major;
+        std::string_view root;
+        bool sized;
+    } cases[] = {
+        {"vfat", 8, "/", true},        {"msdos", 8, "/", true},     {"exfat", 259, "/", true},
+        {"vfat", 0, "/", false},     // no block device behind it
+        {"vfat", 8, "/sub", false},  // a bind mount of a folder on the volume
+        {"fuse", 0, "/", false},     // whatever a user-space daemon serves; may never answer
+        {"fuseblk", 8, "/", false},  // ntfs-3g, exfat-fuse: a daemon answers, on a block device
+        {"fuse.sshfs", 0, "/", false}, {"virtiofs", 0, "/", false}, {"nfs", 0, "/", false},
+        {"nfs4", 0, "/", false},       {"cifs", 0, "/", false},     {"9p", 0, "/", false},
+        {"autofs", 0, "/", false},     {"tmpfs", 0, "/", false},    {"ext4", 8, "/", false},
+    };
+    CScratchFolder folder;
+    std::string table;
+    std::uint32_t id = 100;
+    for (const auto& c : cases) {
+        const auto point = folder.Path() / std::to_string(id);
+        std::filesystem::create_directories(point);
+        table += std::to_string(id) + " 1 " + std::to_string(c.major) + ":" + std::to_string(id) +
+                 " " + std::string(c.root) + " " + point.native() + " rw,relatime - " +
+                 std::string(c.type) + " /dev/tarvex-test rw\n";
+        ++id;
     }
-    for (const std::string_view type :
-         {"vfat", "msdos", "exfat", "tmpfs", "ext4", "fuseblk", "fuse"}) {
-        EXPECT_FALSE(SizeQueryMayBlock(type)) << type;
+    const auto tablePath = folder.Path() / "mountinfo";
+    WriteBytes(tablePath, std::vector<std::uint8_t>(table.begin(), table.end()));
+
+    CMountedVolumeList list(tablePath);
+    const auto volumes = list.ListVolumes();
+    ASSERT_EQ(volumes.size(), std::size(cases));
+    id = 100;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.type) + " " + std::to_string(c.major) + " " +
+                     std::string(c.root));
+        const auto point = folder.Path() / std::to_string(id++);
+        const auto volume = std::find_if(volumes.begin(), volumes.end(), [&](const VolumeInfo& v) {
+            return v.MountPoint == point;
+        });
+        ASSERT_NE(volume, volumes.end());
+        EXPECT_EQ(volume->CapacityBytes != 0, c.sized) << volume->CapacityBytes;
+        EXPECT_EQ(volume->SourceDevice, "/dev/tarvex-test");
     }
 }
 

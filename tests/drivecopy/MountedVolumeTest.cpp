@@ -1,6 +1,8 @@
 // The drive-copy path against real mounted volumes: tmpfs mounts of the device's size and of
-// others, listed through the real mount table and written through the real file writer, both
-// through the engine and through the terminal program.
+// others, written through the real file writer, through the engine and the terminal program.
+// This machine cannot mount a FAT volume, and a tmpfs is never taken for a device's volume, so
+// the volume list reads a copy of the real mount table in which the test's own tmpfs mounts are
+// shown as vfat on a block device; sizes, free space and read-only flags stay the tmpfs's own.
 //
 // These tests need root to mount. Without it they skip and say why, except under CI=true, where
 // a skip is turned into a failure so that CI can never pass without having run them.
@@ -12,10 +14,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <sys/mount.h>
+#include <sys/statvfs.h>
+
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <future>
+#include <sstream>
 
+#include "cli/CliApp.h"
 #include "hid/DeviceIdentity.h"
 #include "platform/linux/MountedVolumeList.h"
 #include "platform/linux/PosixFileWriter.h"
@@ -30,6 +38,7 @@ namespace tarvex::testing {
 namespace {
 
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 
 const std::string kSuccess = "Firmware upgraded successful!";
 const std::string kFailure = "Firmware update failure";
@@ -45,6 +54,22 @@ std::optional<VolumeInfo> FindVolume(const std::vector<VolumeInfo>& volumes,
     return std::nullopt;
 }
 
+// The real volume list over the disguised table, read anew at every listing like the real one.
+class CDisguisedVolumeList final : public CVolumeList {
+public:
+    explicit CDisguisedVolumeList(std::filesystem::path tablePath)
+        : m_TablePath(std::move(tablePath)) {}
+    std::vector<VolumeInfo> ListVolumes() override {
+        const std::string table = DisguisedMountTable();
+        WriteBytes(m_TablePath, std::vector<std::uint8_t>(table.begin(), table.end()));
+        return CMountedVolumeList(m_TablePath).ListVolumes();
+    }
+    bool CanFindVolumesOf(const std::string&) override { return false; }
+
+private:
+    std::filesystem::path m_TablePath;
+};
+
 class MountedVolumeTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -56,7 +81,7 @@ protected:
         }
         if (!why) {
             // A matching volume the test did not make would compete with the test's own.
-            for (const auto& volume : m_Volumes.ListVolumes()) {
+            for (const auto& volume : CMountedVolumeList().ListVolumes()) {
                 if (IsImageDriveCapacity(volume.CapacityBytes)) {
                     why = "a volume of the device's size is already mounted at " +
                           volume.MountPoint.string();
@@ -70,14 +95,13 @@ protected:
             GTEST_SKIP() << *why;
         }
         m_pMounts = std::make_unique<CScratchMounts>();
-        std::filesystem::create_directories(ProgramFolder());
     }
     void TearDown() override {
         m_pEngine.reset();
         m_pMounts.reset();  // unmounts
     }
 
-    std::filesystem::path ProgramFolder() const { return m_Folder.Path() / "program folder"; }
+    std::filesystem::path KeptCopy() const { return m_Folder.Path() / "cache" / "1.dat"; }
 
     std::vector<std::uint8_t> UseImage(std::vector<std::uint8_t> image) {
         const auto path = m_Folder.Path() / "image.dat";
@@ -91,8 +115,7 @@ protected:
             m_Usb.AddDevice(kTargetVendorId, kDriveModeProductIds[3]);
             m_pEngine = std::make_unique<CUpdateEngine>(
                 m_Hid, m_View, m_Language,
-                DriveCopyServices{&m_Volumes, &m_Usb, &m_Writer, ProgramFolder(),
-                                  m_Folder.Path() / "cache"});
+                DriveCopyServices{&m_Volumes, &m_Usb, &m_Writer, m_Folder.Path() / "cache"});
             m_pEngine->Initialise();
         }
         if (!m_pEngine->OnUsbUpdate()) {
@@ -112,7 +135,7 @@ protected:
 
     CScratchFolder m_Folder;
     std::unique_ptr<CScratchMounts> m_pMounts;
-    CMountedVolumeList m_Volumes;
+    CDisguisedVolumeList m_Volumes{m_Folder.Path() / "mountinfo"};
     CPosixFileWriter m_Writer;
     sim::CVirtualHidPort m_Port;
     sim::CVirtualUsbDeviceList m_Usb;
@@ -134,13 +157,15 @@ std::vector<std::uint8_t> Head(const std::vector<std::uint8_t>& bytes, std::size
     return {bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(length)};
 }
 
-TEST_F(MountedVolumeTest, TheMountTableGivesEachTmpfsItsRealSize) {
+TEST_F(MountedVolumeTest, EachVolumeIsListedWithItsRealSizeAndNoTmpfsAsSuch) {
     // The blank in the name comes back from the kernel as \040 and must be undone.
     const auto device = m_pMounts->MountTmpfs("device volume", "size=104k");
     const auto bigger = m_pMounts->MountTmpfs("bigger", "size=105k");
     const auto smaller = m_pMounts->MountTmpfs("smaller", "size=100k");
     const auto readOnly = m_pMounts->MountTmpfs("read-only", "size=104k", true);
     const auto volumes = m_Volumes.ListVolumes();
+    // The real table as it is: a tmpfs is never sized, whatever its size.
+    const auto undisguised = CMountedVolumeList().ListVolumes();
 
     const struct {
         std::filesystem::path mountPoint;
@@ -158,16 +183,69 @@ TEST_F(MountedVolumeTest, TheMountTableGivesEachTmpfsItsRealSize) {
         ASSERT_TRUE(volume);
         EXPECT_EQ(volume->CapacityBytes, c.capacity);
         EXPECT_EQ(IsImageDriveCapacity(volume->CapacityBytes), c.matches);
-        EXPECT_EQ(volume->SourceDevice, "tarvex-test");
-        EXPECT_TRUE(volume->UsbDeviceSystemPath.empty());  // tmpfs has no block device
+        EXPECT_EQ(volume->SourceDevice, "/dev/tarvex-test");
+        EXPECT_TRUE(volume->UsbDeviceSystemPath.empty());  // no real block device answers
+        const auto asItIs = FindVolume(undisguised, c.mountPoint);
+        ASSERT_TRUE(asItIs);
+        EXPECT_EQ(asItIs->CapacityBytes, 0U);
+        EXPECT_EQ(asItIs->SourceDevice, "tarvex-test");
     }
     // The promised order, each mount point once.
     for (std::size_t i = 1; i < volumes.size(); ++i) {
         EXPECT_LT(volumes[i - 1].MountPoint.native(), volumes[i].MountPoint.native());
     }
-    const auto chosen = FindImageDrive(volumes, {});
-    ASSERT_TRUE(chosen);
-    EXPECT_EQ(chosen->MountPoint, device);  // "device volume" sorts before "read-only"
+    const auto chosen = ChooseImageDrive(volumes, {});
+    ASSERT_TRUE(chosen.Volume);
+    EXPECT_EQ(chosen.Volume->MountPoint, device);  // "device volume" sorts before "read-only"
+}
+
+// A bind mount of a folder on the device's volume has the volume's size and block device, and
+// sorts first here; the copy must still land in the volume's root.
+TEST_F(MountedVolumeTest, ABindMountOfAFolderOnTheVolumeIsNotTaken) {
+    const auto device = m_pMounts->MountTmpfs("z-device", "size=104k");
+    std::filesystem::create_directories(device / "sub");
+    const auto bound = m_pMounts->BindMount(device / "sub", "a-folder-of-it");
+    ASSERT_FALSE(bound.empty());
+
+    const auto image = UseImage(SampleImage(0x0100, 7));
+    ASSERT_EQ(RunEngine(), UpdateOutcome::Succeeded);
+    EXPECT_EQ(ReadBytes(device / "1.dat"), Head(image, 768));
+    EXPECT_FALSE(std::filesystem::exists(device / "sub" / "1.dat"));
+    const auto listed = FindVolume(m_Volumes.ListVolumes(), bound);
+    ASSERT_TRUE(listed);
+    EXPECT_EQ(listed->CapacityBytes, 0U);
+}
+
+// A user-space file system whose daemon never answers: asking its size would wait for ever, so
+// it must not be asked. The mount is real (a FUSE connection this test opens and never serves).
+TEST_F(MountedVolumeTest, AFuseMountThatNeverAnswersIsNotAsked) {
+    const int fuse = ::open("/dev/fuse", O_RDWR | O_CLOEXEC);
+    if (fuse < 0) {
+        const std::string why = std::string("no /dev/fuse: ") + std::strerror(errno);
+        if (SkipsAreFailures()) {
+            FAIL() << "CI=true, so this test must run, but " << why;
+        }
+        GTEST_SKIP() << why;
+    }
+    const auto point = m_pMounts->Root() / "fuse";
+    std::filesystem::create_directories(point);
+    const std::string options =
+        "fd=" + std::to_string(fuse) + ",rootmode=40000,user_id=0,group_id=0";
+    ASSERT_EQ(::mount("tarvex-fuse", point.c_str(), "fuse", MS_NOSUID | MS_NODEV, options.c_str()),
+              0)
+        << std::strerror(errno);
+
+    auto listing =
+        std::async(std::launch::async, [] { return CMountedVolumeList().ListVolumes(); });
+    // Generous for a listing; a size query on this mount would never return on its own.
+    const bool answered = listing.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    EXPECT_TRUE(answered) << "listing the volumes waited on the FUSE mount";
+    ::close(fuse);  // aborts the connection: a waiting size query now fails and returns
+    const auto volumes = listing.get();
+    ::umount2(point.c_str(), MNT_DETACH);
+    const auto volume = FindVolume(volumes, point);
+    ASSERT_TRUE(volume);
+    EXPECT_EQ(volume->CapacityBytes, 0U);
 }
 
 TEST_F(MountedVolumeTest, TheEngineCopiesTheLeadSectionOntoTheDevicesVolume) {
@@ -178,7 +256,7 @@ TEST_F(MountedVolumeTest, TheEngineCopiesTheLeadSectionOntoTheDevicesVolume) {
     const auto image = UseImage(SampleImage(0x1000, 1));
     ASSERT_EQ(RunEngine(), UpdateOutcome::Succeeded);
     EXPECT_EQ(ReadBytes(device / "1.dat"), Head(image, 4'608));
-    EXPECT_EQ(ReadBytes(ProgramFolder() / "1.dat"), Head(image, 4'608));
+    EXPECT_EQ(ReadBytes(KeptCopy()), Head(image, 4'608));
     EXPECT_FALSE(std::filesystem::exists(bigger / "1.dat"));
     EXPECT_FALSE(std::filesystem::exists(smaller / "1.dat"));
     EXPECT_THAT(m_View.SuccessBoxes(),
@@ -211,6 +289,7 @@ TEST_F(MountedVolumeTest, AFullVolumeFailsAndKeepsNoPartialCopy) {
 
         ASSERT_EQ(RunEngine(), UpdateOutcome::Failed);
         EXPECT_EQ(m_pEngine->LastDriveCopyFailure(), DriveCopyFailure::CopyFailed);
+        EXPECT_EQ(m_pEngine->LastDriveCopyWriteError(), FileWriteError::NoSpace);
         EXPECT_EQ(Notices().size(), noticesBefore + 1);
         EXPECT_EQ(Notices().back(), kFailure);
         EXPECT_FALSE(std::filesystem::exists(device / "1.dat"));
@@ -227,6 +306,7 @@ TEST_F(MountedVolumeTest, AReadOnlyVolumeFailsAndGetsNoCopy) {
     UseImage(SampleImage(0x0100, 4));
     ASSERT_EQ(RunEngine(), UpdateOutcome::Failed);
     EXPECT_EQ(m_pEngine->LastDriveCopyFailure(), DriveCopyFailure::CopyFailed);
+    EXPECT_EQ(m_pEngine->LastDriveCopyWriteError(), FileWriteError::ReadOnly);
     EXPECT_THAT(Notices(), ElementsAre(kFailure));
     EXPECT_TRUE(m_View.SuccessBoxes().empty());
     EXPECT_FALSE(std::filesystem::exists(device / "1.dat"));
@@ -238,17 +318,30 @@ struct ProgramRun {
     std::string Err;
 };
 
-// Runs `program` with `arguments`, English texts, no terminal, and the output kept.
+// Runs `program` with `arguments`, English texts, no terminal, `environment` added to (or
+// replacing) the test's own, and the output kept. A variable given without "=" is removed.
 ProgramRun RunProgram(const std::filesystem::path& program, std::vector<std::string> arguments,
-                      const std::filesystem::path& scratch) {
+                      const std::filesystem::path& scratch,
+                      const std::vector<std::string>& changes = {}) {
     std::vector<std::string> environment;
+    const auto changed = [&](std::string_view entry) {
+        return std::any_of(changes.begin(), changes.end(), [&](const std::string& change) {
+            const std::string name = change.substr(0, change.find('='));
+            return entry.starts_with(name + "=");
+        });
+    };
     for (char** variable = environ; *variable != nullptr; ++variable) {
         const std::string_view entry(*variable);
-        if (!entry.starts_with("LANG") && !entry.starts_with("LC_")) {
+        if (!entry.starts_with("LANG") && !entry.starts_with("LC_") && !changed(entry)) {
             environment.emplace_back(entry);
         }
     }
     environment.push_back("LANG=C.UTF-8");
+    for (const auto& change : changes) {
+        if (change.find('=') != std::string::npos) {
+            environment.push_back(change);
+        }
+    }
     arguments.insert(arguments.begin(), program.string());
     std::vector<char*> argv;
     for (auto& argument : arguments) {
@@ -302,47 +395,100 @@ std::string LastLine(const std::string& text) {
                        end - (start == std::string::npos ? 0 : start + 1) + 1);
 }
 
-TEST_F(MountedVolumeTest, TheTerminalProgramUpdatesTheVirtualDriveModeDevice) {
-    // A copy of the program in a folder of the test's own, so that the copy staged beside it is
-    // the test's to read (and no other test's run of the program writes there).
-    const auto program = ProgramFolder() / "tarvex-update-cli";
+// The installed program keeps its copy of 1.dat in the user's cache, never beside itself: a
+// user whose own image is named 1.dat and sits beside the program keeps it whole.
+TEST_F(MountedVolumeTest, TheTerminalProgramKeepsItsCopyInTheUsersCacheOnly) {
+    const auto programFolder = m_Folder.Path() / "program folder";
+    std::filesystem::create_directories(programFolder);
+    const auto program = programFolder / "tarvex-update-cli";
     std::filesystem::copy_file(TARVEX_CLI_PATH, program);
     std::filesystem::permissions(program, std::filesystem::perms::owner_all);
-    const auto image = SampleImage(0x1000, 5);
+    const auto image = SampleImage(0x1000, 5);  // 4,608 lead bytes of more
+    const auto userImage = programFolder / "1.dat";
+    const auto home = m_Folder.Path() / "home";
+    const auto xdg = m_Folder.Path() / "xdg cache";
+    const struct {
+        std::vector<std::string> environment;
+        std::filesystem::path kept;
+    } cases[] = {
+        {{"XDG_CACHE_HOME=" + xdg.string(), "HOME=" + home.string()}, xdg / "tarvex-update"},
+        {{"XDG_CACHE_HOME", "HOME=" + home.string()}, home / ".cache" / "tarvex-update"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.kept);
+        WriteBytes(userImage, image);
+        // No volume of the device's size is mounted (the set-up made sure): the run fails, but
+        // only after it kept its copy.
+        const auto run = RunProgram(program, {"--virtual=drive", "--yes", userImage.string()},
+                                    m_Folder.Path(), c.environment);
+        EXPECT_EQ(run.Status, kExitUpdateFailed) << run.Err;
+        EXPECT_EQ(LastLine(run.Out), kFailure) << run.Out;
+        EXPECT_THAT(run.Err, HasSubstr("No mounted volume has the drive-mode device's size"));
+        EXPECT_EQ(ReadBytes(userImage), image) << "the user's 1.dat beside the program changed";
+        EXPECT_EQ(ReadBytes(c.kept / "1.dat"), Head(image, 4'608));
+        std::filesystem::remove_all(c.kept);
+    }
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(programFolder),
+                            std::filesystem::directory_iterator()),
+              2);  // the program and the user's image
+}
+
+// The terminal program's drive-copy run: the last line is the result text, and a failure says
+// why beside it, on the error stream.
+TEST_F(MountedVolumeTest, TheTerminalProgramSaysWhyACopyFailed) {
+    const auto image = SampleImage(0x1000, 6);
     const auto imagePath = m_Folder.Path() / "image.dat";
     WriteBytes(imagePath, image);
-
-    // The set-up made sure that no volume of the device's size was mounted before; with none,
-    // nothing is copied anywhere.
-    enum class Volume { None, Writable, ReadOnly };
+    enum class Volume { Writable, ReadOnly, Full, LinkNamedLikeTheCopy };
     const struct {
         Volume volume;
         int status;
         std::string lastLine;
-        std::string errorPart;
+        std::string why;  // on the error stream; empty: nothing there
     } cases[] = {
-        {Volume::None, 1, kFailure, "No mounted volume has the drive-mode device's size"},
-        {Volume::ReadOnly, 1, kFailure, "writing the copy file onto the volume failed"},
-        {Volume::Writable, 0, kSuccess, ""},
+        {Volume::Writable, kExitSuccess, kSuccess, ""},
+        {Volume::ReadOnly, kExitUpdateFailed, kFailure, "the volume is read-only"},
+        {Volume::Full, kExitUpdateFailed, kFailure, "no space left on the volume"},
+        {Volume::LinkNamedLikeTheCopy, kExitUpdateFailed, kFailure, "not a regular file"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.volume));
-        std::filesystem::path device;
-        if (c.volume != Volume::None) {
-            device =
-                m_pMounts->MountTmpfs("device volume", "size=104k", c.volume == Volume::ReadOnly);
+        const auto device =
+            m_pMounts->MountTmpfs("device volume", "size=104k", c.volume == Volume::ReadOnly);
+        if (c.volume == Volume::Full) {
+            FillVolume(device, 0);
         }
-        const auto run =
-            RunProgram(program, {"--virtual=drive", "--yes", imagePath.string()}, m_Folder.Path());
-        EXPECT_EQ(run.Status, c.status) << run.Err;
-        EXPECT_EQ(LastLine(run.Out), c.lastLine) << run.Out;
-        EXPECT_THAT(run.Err, ::testing::HasSubstr(c.errorPart));
-        // Staged beside the program in every case: the volume is looked for afterwards.
-        EXPECT_EQ(ReadBytes(ProgramFolder() / "1.dat"), Head(image, 4'608));
-        if (c.volume == Volume::ReadOnly) {
-            EXPECT_FALSE(std::filesystem::exists(device / "1.dat"));
-        } else if (c.volume == Volume::Writable) {
+        const auto elsewhere = m_Folder.Path() / "elsewhere.bin";
+        std::filesystem::remove(elsewhere);
+        if (c.volume == Volume::LinkNamedLikeTheCopy) {
+            std::filesystem::create_symlink(elsewhere, device / "1.dat");
+        }
+
+        sim::CVirtualHidPort hidPort;
+        sim::CVirtualUsbDeviceList usb;
+        usb.AddDevice(kTargetVendorId, kDriveModeProductIds[0]);
+        CliOptions options;
+        options.ImagePath = imagePath;
+        options.AssumeYes = true;
+        options.Virtual = VirtualDeviceKind::Drive;
+        std::ostringstream out;
+        std::ostringstream err;
+        const std::atomic<bool> stop{false};
+        const int status = RunCli(
+            options,
+            CliPlatform{hidPort, usb, m_Language,
+                        DriveCopyServices{&m_Volumes, &usb, &m_Writer, m_Folder.Path() / "cache"}},
+            CliStreams{out, err}, stop);
+
+        EXPECT_EQ(status, c.status) << err.str();
+        EXPECT_EQ(LastLine(out.str()), c.lastLine) << out.str();
+        if (c.why.empty()) {
+            EXPECT_EQ(err.str(), "");
             EXPECT_EQ(ReadBytes(device / "1.dat"), Head(image, 4'608));
+        } else {
+            EXPECT_THAT(err.str(), HasSubstr("writing the copy file onto the volume failed: "));
+            EXPECT_THAT(err.str(), HasSubstr(c.why));
+            EXPECT_FALSE(std::filesystem::exists(elsewhere));
         }
         m_pMounts.reset();
         m_pMounts = std::make_unique<CScratchMounts>();

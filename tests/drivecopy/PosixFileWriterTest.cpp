@@ -1,11 +1,20 @@
-// The POSIX file writer: the write loop over a scripted write(2), the errno mapping, and whole
-// writes to real files.
+// The POSIX file writer: the write loop over a scripted write(2), the errno mapping, the order
+// of its system calls, and whole writes to real files and to names that are not regular files.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <deque>
+#include <functional>
+#include <future>
+#include <map>
+#include <thread>
 
 #include "platform/linux/PosixFileWriter.h"
 #include "platform/linux/UserFolders.h"
@@ -140,6 +149,157 @@ TEST_F(PosixFileWriterFileTest, AFolderThatCannotHoldTheFileFailsAtOpen) {
     }
 }
 
+// The real calls, logged, with one of them made to fail on request.
+class CRecordingFileCalls final : public CPosixFileCalls {
+    template <typename Call>
+    auto Logged(const char* name, Call call) {
+        Log.push_back(name);
+        if (FailCall == name) {
+            errno = FailErrno;
+            return static_cast<decltype(call())>(-1);
+        }
+        return call();
+    }
+
+public:
+    std::vector<std::string> Log;
+    std::string FailCall;  // the name of the call that fails, with FailErrno
+    int FailErrno = 0;
+
+    int Open(const char* path, int flags, mode_t mode) override {
+        return Logged("open", [&] { return CPosixFileCalls::Open(path, flags, mode); });
+    }
+    int Fstat(int fd, struct stat& status) override {
+        return Logged("fstat", [&] { return CPosixFileCalls::Fstat(fd, status); });
+    }
+    int TruncateToEmpty(int fd) override {
+        return Logged("truncate", [&] { return CPosixFileCalls::TruncateToEmpty(fd); });
+    }
+    ssize_t Write(int fd, const std::uint8_t* data, std::size_t size) override {
+        return Logged("write", [&] { return CPosixFileCalls::Write(fd, data, size); });
+    }
+    int Fsync(int fd) override {
+        return Logged("fsync", [&] { return CPosixFileCalls::Fsync(fd); });
+    }
+    int Close(int fd) override {
+        // The descriptor goes whether or not the close is made to fail.
+        const int closed = CPosixFileCalls::Close(fd);
+        Log.push_back("close");
+        if (FailCall == "close") {
+            errno = FailErrno;
+            return -1;
+        }
+        return closed;
+    }
+};
+
+// The bytes reach the device before success is said: fsync after the last write and before
+// the close, success only after the close; a failed flush or close is a failed write.
+TEST_F(PosixFileWriterFileTest, FlushesAfterTheLastWriteAndBeforeSayingSo) {
+    const auto path = m_Folder.Path() / "1.dat";
+    const std::vector<std::uint8_t> bytes(5000, 0x33);
+    const struct {
+        std::string failCall;
+        int error;
+        FileWriteStep failedAt;
+        FileWriteError mapped;
+    } cases[] = {
+        {"", 0, FileWriteStep::Close, FileWriteError::None},
+        {"fsync", EIO, FileWriteStep::Flush, FileWriteError::IoError},
+        {"close", EIO, FileWriteStep::Close, FileWriteError::IoError},
+        {"write", ENOSPC, FileWriteStep::Write, FileWriteError::NoSpace},
+        {"truncate", EROFS, FileWriteStep::Open, FileWriteError::ReadOnly},
+        {"fstat", EIO, FileWriteStep::Open, FileWriteError::IoError},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.failCall.empty() ? "nothing fails" : c.failCall);
+        CRecordingFileCalls calls;
+        calls.FailCall = c.failCall;
+        calls.FailErrno = c.error;
+        const FileWriteResult result = CPosixFileWriter(calls).WriteWholeFile(path, bytes);
+        EXPECT_EQ(result.Error, c.mapped) << result.Message;
+        EXPECT_EQ(result.FailedAt, c.failedAt);
+        // Every descriptor opened is closed again, once.
+        EXPECT_EQ(std::count(calls.Log.begin(), calls.Log.end(), "close"), 1);
+        if (!c.failCall.empty()) {
+            continue;
+        }
+        EXPECT_TRUE(result.Ok());
+        ASSERT_GE(calls.Log.size(), 3U);
+        EXPECT_EQ(calls.Log.front(), "open");
+        EXPECT_EQ(calls.Log.back(), "close");
+        EXPECT_EQ(calls.Log[calls.Log.size() - 2], "fsync") << "no flush between the last write "
+                                                               "and the close";
+        EXPECT_EQ(ReadBytes(path), bytes);
+    }
+}
+
+// Only a regular file is written. A link is not followed, whatever it points at; a pipe is not
+// written into, whether or not someone reads it, and opening it never waits for a reader; a
+// folder stays a folder. Each is left as it was.
+TEST_F(PosixFileWriterFileTest, WritesOnlyIntoARegularFile) {
+    const auto path = m_Folder.Path() / "1.dat";
+    const auto outside = m_Folder.Path() / "outside.bin";
+    const auto notYet = m_Folder.Path() / "not-yet.bin";
+    const std::vector<std::uint8_t> precious(300, 0x5A);
+    int reader = -1;
+    const struct {
+        const char* name;
+        std::function<void()> make;
+        std::function<bool()> unchanged;
+    } cases[] = {
+        {"a link to a file", [&] { std::filesystem::create_symlink(outside, path); },
+         [&] { return std::filesystem::is_symlink(path) && ReadBytes(outside) == precious; }},
+        {"a link to nothing yet", [&] { std::filesystem::create_symlink(notYet, path); },
+         [&] { return std::filesystem::is_symlink(path) && !std::filesystem::exists(notYet); }},
+        {"a link to a folder",
+         [&] {
+             std::filesystem::create_directories(m_Folder.Path() / "folder");
+             std::filesystem::create_directory_symlink(m_Folder.Path() / "folder", path);
+         },
+         [&] {
+             return std::filesystem::is_symlink(path) &&
+                    std::filesystem::is_empty(m_Folder.Path() / "folder");
+         }},
+        {"a pipe nobody reads", [&] { ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0); },
+         [&] { return std::filesystem::is_fifo(path); }},
+        {"a pipe somebody reads",
+         [&] {
+             ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0);
+             reader = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+             ASSERT_GE(reader, 0);
+         },
+         [&] {
+             char byte = 0;
+             return std::filesystem::is_fifo(path) && ::read(reader, &byte, 1) <= 0;
+         }},
+        {"a folder", [&] { std::filesystem::create_directory(path); },
+         [&] { return std::filesystem::is_directory(path) && std::filesystem::is_empty(path); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(path);
+        WriteBytes(outside, precious);
+        c.make();
+        auto writing = std::async(std::launch::async, [&] {
+            return m_Writer.WriteWholeFile(path, std::vector<std::uint8_t>(4096, 0x11));
+        });
+        if (writing.wait_for(kMustNotBlock) == std::future_status::timeout) {
+            ADD_FAILURE() << "the write was still blocked after " << kMustNotBlock.count() << " s";
+            ReleasePipeWriter(path);
+        }
+        const FileWriteResult result = writing.get();
+        EXPECT_EQ(result.Error, FileWriteError::NotRegularFile) << result.Message;
+        EXPECT_EQ(result.FailedAt, FileWriteStep::Open);
+        EXPECT_FALSE(result.FileTouched());
+        EXPECT_TRUE(c.unchanged());
+        if (reader >= 0) {
+            ::close(reader);
+            reader = -1;
+        }
+    }
+}
+
 TEST(UserFoldersTest, CacheFolderFollowsTheXdgRules) {
     using Env = std::map<std::string, std::string, std::less<>>;
     const struct {
@@ -161,12 +321,6 @@ TEST(UserFoldersTest, CacheFolderFollowsTheXdgRules) {
         });
         EXPECT_EQ(folder, c.folder);
     }
-}
-
-TEST(UserFoldersTest, ProgramFolderIsTheTestBinarysOwn) {
-    const auto folder = RunningProgramFolder();
-    ASSERT_FALSE(folder.empty());
-    EXPECT_TRUE(std::filesystem::exists(folder / "drivecopy_tests"));
 }
 
 }  // namespace

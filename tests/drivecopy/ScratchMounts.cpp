@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <vector>
 
 namespace tarvex::testing {
@@ -88,6 +89,38 @@ std::filesystem::path CScratchMounts::MountTmpfs(const std::string& name,
     }
     m_Mounted.push_back(mountPoint);
     return mountPoint;
+}
+
+std::filesystem::path CScratchMounts::BindMount(const std::filesystem::path& source,
+                                                const std::string& name) {
+    const auto mountPoint = m_Root / name;
+    std::filesystem::create_directories(mountPoint);
+    if (::mount(source.c_str(), mountPoint.c_str(), nullptr, MS_BIND, nullptr) != 0) {
+        ADD_FAILURE() << SystemError("bind mount") << " of " << source << " on " << mountPoint;
+        return {};
+    }
+    m_Mounted.push_back(mountPoint);
+    return mountPoint;
+}
+
+std::string DisguisedMountTable() {
+    std::ifstream file("/proc/self/mountinfo");
+    std::string table;
+    const std::string scratchTail = std::string(" - tmpfs ") + kTmpfsSource + " ";
+    for (std::string line; std::getline(file, line);) {
+        const std::size_t tail = line.find(scratchTail);
+        if (tail != std::string::npos) {
+            line.replace(tail, scratchTail.size(), " - vfat /dev/tarvex-test ");
+            // Third field: major:minor, 0:N for a tmpfs.
+            const std::size_t first = line.find(' ');
+            const std::size_t second = line.find(' ', first + 1);
+            if (line.compare(second + 1, 2, "0:") == 0) {
+                line.replace(second + 1, 1, "240");
+            }
+        }
+        table += line + '\n';
+    }
+    return table;
 }
 
 void FillVolume(const std::filesystem::path& mountPoint, unsigned pagesLeftFree) {

@@ -33,12 +33,21 @@ public:
     // empty (and a test failure) when the mount fails.
     std::filesystem::path MountTmpfs(const std::string& name, const std::string& options,
                                      bool readOnly = false);
+    // Bind-mounts the folder `source` on a new folder `name`; empty (and a failure) if it fails.
+    std::filesystem::path BindMount(const std::filesystem::path& source, const std::string& name);
     const std::filesystem::path& Root() const { return m_Root; }
 
 private:
     std::filesystem::path m_Root;
     std::vector<std::filesystem::path> m_Mounted;
 };
+
+// The process's mount table as it is now, with every mount of a scratch tmpfs (a whole one or a
+// bind mount of a folder on one) shown as what a device's volume is: vfat on a block device
+// (major 240, one of those kept for local use, so that no real device answers to it). Only the
+// table lies: the mount points are real, so sizes, free space and read-only flags are the
+// tmpfs's own.
+std::string DisguisedMountTable();
 
 // Fills the volume at `mountPoint` until it is full, then frees `pagesLeftFree` pages again.
 void FillVolume(const std::filesystem::path& mountPoint, unsigned pagesLeftFree);

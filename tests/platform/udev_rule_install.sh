@@ -12,10 +12,16 @@ rule="$prefix/lib/udev/rules.d/60-tarvex-update.rules"
 if [[ ! -f $rule ]]; then
     echo "FAIL: no rule at $rule"; find "$prefix" -type f; exit 1
 fi
-# One active line: hidraw nodes below a USB device of the vendor get the uaccess tag.
 active=$(grep -vE '^[[:space:]]*(#|$)' "$rule")
-expected='SUBSYSTEM=="hidraw", ATTRS{idVendor}=="3a7e", TAG+="uaccess"'
-if [[ $active != "$expected" ]]; then
-    echo "FAIL: rule lines are:"; echo "$active"; exit 1
+# The hidraw nodes of the vendor's own HID devices get the uaccess tag, matched by the node's own
+# HID device (bus:vendor:product in its kernel name).
+expected='SUBSYSTEM=="hidraw", SUBSYSTEMS=="hid", KERNELS=="0003:3A7E:*", TAG+="uaccess"'
+if [[ $(grep -c 'uaccess' <<<"$active") -ne 1 ]] || ! grep -qxF -- "$expected" <<<"$active"; then
+    echo "FAIL: no single uaccess line '$expected'; rule lines are:"; echo "$active"; exit 1
+fi
+# ATTRS{idVendor} matches any device up the chain: a hub of the vendor would hand out every
+# device plugged into it.
+if grep -q 'uaccess' <<<"$(grep -F 'ATTRS{idVendor}' <<<"$active")"; then
+    echo "FAIL: access is granted by a parent's vendor:"; echo "$active"; exit 1
 fi
 echo "ok   $rule"

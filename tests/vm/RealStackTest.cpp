@@ -220,20 +220,37 @@ TEST_P(RealStackTest, UpdatePressedWhileTheVersionQueryWaitsHandlesEachReplyOnce
     EXPECT_EQ(device.ReceivedPayload(), sim::SamplePayload(sim::SampleImageSpec{}));
 }
 
-// The monitor listens where notices come from here: udevd's re-broadcasts when udevd runs,
-// else the kernel's own events (the "udev" source is silent without udevd).
-TEST(RealMonitorTest, ListensToTheSourceThatDelivers) {
+// The monitor hears a plug whichever source its notices come from, and ends up believing the
+// one that delivers here: udevd's re-broadcasts when udevd runs (they come after its rules gave
+// the node its permissions), else the kernel's own events.
+TEST(RealMonitorTest, HearsThePlugAndBelievesTheSourceThatDelivers) {
     const std::string unavailable = KernelDevicesUnavailable(KernelTransport::Uhid);
     if (!unavailable.empty()) {
         GTEST_SKIP() << unavailable;
     }
     const SystemServices system = CreateSystemServices();
-    const auto* monitor = dynamic_cast<const CUdevDeviceMonitor*>(system.DeviceNotices.get());
+    auto* monitor = dynamic_cast<CUdevDeviceMonitor*>(system.DeviceNotices.get());
     ASSERT_NE(monitor, nullptr);
     ASSERT_TRUE(monitor->Listening());
+    ASSERT_TRUE(monitor->RegisterHidNotices());
     const bool udevdRuns = std::filesystem::exists(kUdevdControlSocket);
     std::cout << "udevd " << (udevdRuns ? "runs" : "does not run") << '\n';
-    EXPECT_EQ(monitor->Source(), udevdRuns ? UeventSource::Udev : UeventSource::Kernel);
+
+    CKernelUpdateDevice device(KernelTransport::Uhid);
+    ASSERT_TRUE(device.Plug()) << device.Error();
+    int arrivals = 0;
+    const auto deadline = std::chrono::steady_clock::now() + kHangGuard;
+    while (arrivals == 0 && std::chrono::steady_clock::now() < deadline) {
+        pollfd ready{monitor->NoticeFd(), POLLIN, 0};
+        if (::poll(&ready, 1, static_cast<int>(kNoticeSlice.count())) > 0) {
+            const auto notices = monitor->TakeNotices();
+            arrivals +=
+                static_cast<int>(std::count(notices.begin(), notices.end(), kDeviceArrival));
+        }
+    }
+    EXPECT_EQ(arrivals, 1);
+    EXPECT_EQ(monitor->Source(), udevdRuns ? UeventSource::Udevd : UeventSource::Kernel)
+        << ToString(monitor->Source());
 }
 
 INSTANTIATE_TEST_SUITE_P(Transports, RealStackTest,

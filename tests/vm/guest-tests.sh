@@ -249,6 +249,34 @@ scenario_wait_then_update_with_udevd() {
     start_udevd
     wait_then_update
 }
+# udevd's control socket without a udevd whose events reach us, as in a container that sees
+# the host's /run: the kernel's own events must still be heard.
+scenario_wait_then_update_with_silent_udevd() {
+    mkdir -p /run/udev
+    : >/run/udev/control
+    wait_then_update
+}
+
+# The udev rule gives the seat's user the hidraw nodes of the vendor's own devices only: the
+# update device's node gets the uaccess tag, a foreign device's does not.
+scenario_udev_rule_tags_own_devices() {
+    mkdir -p /run/udev/rules.d
+    cp "$TARVEX_REPO/packaging/udev/60-tarvex-update.rules" /run/udev/rules.d/
+    start_udevd
+    start_device foreign --gadget --udc=dummy_udc.0 --vendor=0x1234 --product=0x5678
+    local foreign_node=$node
+    start_device dev --gadget --udc=dummy_udc.1
+    SYSTEMD_IGNORE_CHROOT=1 "$TARVEX_UDEV_ROOT/bin/udevadm" settle --timeout=20
+    local tags
+    tags=$(SYSTEMD_IGNORE_CHROOT=1 "$TARVEX_UDEV_ROOT/bin/udevadm" info -q property -n "$node" |
+        grep '^TAGS=')
+    echo "$node: $tags"
+    [[ $tags == *:uaccess:* ]] || fail "the update device's node has no uaccess tag"
+    tags=$(SYSTEMD_IGNORE_CHROOT=1 "$TARVEX_UDEV_ROOT/bin/udevadm" info -q property \
+        -n "$foreign_node" | grep '^TAGS=')
+    echo "$foreign_node: $tags"
+    [[ $tags != *:uaccess:* ]] || fail "the foreign device's node has the uaccess tag"
+}
 
 # --wait=1 with nothing attached gives up after its time with the no-device message.
 scenario_wait_gives_up() {
@@ -302,31 +330,115 @@ scenario_permission_text() {
     [[ $(summary_value dev output_reports) -eq 0 ]] || fail "reports reached the device"
 }
 
-# The drive-copy update onto the mass-storage gadget's volume, with a second 104 KiB volume
-# (tmpfs) that does not belong to the device mounted first.
+# A FAT volume image that the drive-copy rule takes for a device's: 213 sectors, one sector per
+# cluster, no alignment: 209 clusters of 512 bytes = 107,008 bytes through statvfs, inside the
+# 104 KiB rule once the low 10 bits are cleared.
+make_device_volume() {  # make_device_volume IMAGE
+    truncate -s $((213 * 512)) "$1"
+    mkfs.fat -a -s 1 -S 512 -r 16 -f 2 "$1" >/dev/null || fail "mkfs.fat failed"
+}
+
+# Two volumes of the device's size that are not the device's, mounted where they sort before
+# the device's: a tmpfs, and a FAT volume on a loop device (block-backed, as the device's is).
+mount_decoys() {
+    mkdir -p "$work/a-decoy" "$work/a-decoy-fat" "$work/b-volume"
+    mount -t tmpfs -o size=104k tmpfs "$work/a-decoy" || fail "cannot mount the tmpfs decoy"
+    make_device_volume "$work/decoy.img"
+    mount -o loop "$work/decoy.img" "$work/a-decoy-fat" || fail "cannot mount the FAT decoy"
+    local capacity
+    capacity=$(($(stat -f -c '%b * %S' "$work/a-decoy-fat")))
+    ((capacity >= 106496 && capacity <= 107519)) || fail "the FAT decoy holds $capacity bytes"
+}
+
+expect_decoys_untouched() {
+    [[ ! -e $work/a-decoy/1.dat ]] || fail "1.dat went onto the tmpfs decoy"
+    [[ ! -e $work/a-decoy-fat/1.dat ]] || fail "1.dat went onto the FAT decoy"
+    umount "$work/a-decoy" "$work/a-decoy-fat"
+}
+
+# Starts the terminal program with --wait=SECONDS and the kept copy in $work/cache, in the
+# background (cli_pid), and waits until it says that it waits for a device.
+start_waiting_drive_copy() {  # start_waiting_drive_copy NAME SECONDS IMAGE
+    XDG_CACHE_HOME=$work/cache timeout --kill-after=5 "$run_end_limit" "$cli" --wait="$2" --yes \
+        "$3" >"$work/$1.out" 2>"$work/$1.err" </dev/null &
+    cli_pid=$!
+    wait_for_file "$work/$1.out" 10 "Waiting" || {
+        cat "$work/$1.out" "$work/$1.err"
+        fail "the program did not say it waits"
+    }
+}
+
+# After the device's volume was unmounted and the device stopped: its backing image holds the
+# image's lead section as 1.dat.
+expect_lead_on_device() {  # expect_lead_on_device IMAGE
+    mkdir -p "$work/check"
+    mount -o loop,ro "$work/drive.img" "$work/check" || fail "cannot mount the backing image"
+    image_lead "$1" >"$work/expected.lead"
+    cmp "$work/expected.lead" "$work/check/1.dat" || fail "1.dat is not the lead section"
+    umount "$work/check"
+}
+
+# The drive-copy update onto the mass-storage gadget's volume, mounted before the program runs.
 scenario_drive_copy() {
-    # 213 sectors, one sector per cluster, no alignment: 209 clusters of 512 bytes = 107,008
-    # bytes through statvfs, inside the 104 KiB rule once the low 10 bits are cleared.
-    truncate -s $((213 * 512)) "$work/drive.img"
-    mkfs.fat -a -s 1 -S 512 -r 16 -f 2 "$work/drive.img" >/dev/null || fail "mkfs.fat failed"
-    mkdir -p "$work/a-decoy" "$work/b-volume"
-    mount -t tmpfs -o size=104k tmpfs "$work/a-decoy" || fail "cannot mount the decoy"
+    make_device_volume "$work/drive.img"
+    mount_decoys
     start_device drive --drive="$work/drive.img"
     mount "$node" "$work/b-volume" || fail "cannot mount $node"
-    local capacity
-    capacity=$(($(stat -f -c '%b * %S' "$work/b-volume")))
-    ((capacity >= 106496 && capacity <= 107519)) || fail "the volume holds $capacity bytes"
     make_image "$work/drive.dat" 0x2000 4096
     XDG_CACHE_HOME=$work/cache run_cli copy --yes "$work/drive.dat"
     expect_cli copy 0 "$text_success"
-    [[ ! -e $work/a-decoy/1.dat ]] || fail "1.dat went onto the decoy volume"
+    expect_decoys_untouched
+    image_lead "$work/drive.dat" >"$work/expected.lead"
+    cmp "$work/expected.lead" "$work/cache/tarvex-update/1.dat" ||
+        fail "the copy kept in the cache is not the lead section"
     umount "$work/b-volume" || fail "cannot unmount the volume"
-    umount "$work/a-decoy"
+    stop_device drive
+    expect_lead_on_device "$work/drive.dat"
+}
+
+# --wait, then the drive-mode device: the program starts before the device is plugged in, the
+# device's volume is mounted a few seconds after it arrived, and only that volume is written.
+scenario_drive_copy_after_wait() {
+    make_device_volume "$work/drive.img"
+    mount_decoys
+    make_image "$work/drive.dat" 0x1000 2048
+    start_waiting_drive_copy wait 60 "$work/drive.dat"
+    start_device drive --drive="$work/drive.img"
+    wait_for_file "$work/wait.out" 10 "volume to be mounted" || {
+        cat "$work/wait.out" "$work/wait.err"
+        fail "the program did not wait for the device's volume"
+    }
+    sleep 3
+    mount "$node" "$work/b-volume" || fail "cannot mount $node"
+    wait "$cli_pid"
+    cli_status=$?
+    expect_cli wait 0 "$text_success"
+    cat "$work/wait.out"
+    expect_decoys_untouched
+    umount "$work/b-volume" || fail "cannot unmount the volume"
+    stop_device drive
+    expect_lead_on_device "$work/drive.dat"
+}
+
+# The device's volume never gets mounted: the wait ends with --wait's limit, the failure text
+# and a word on mounting it, and nothing is written anywhere.
+scenario_drive_copy_volume_never_mounted() {
+    make_device_volume "$work/drive.img"
+    mount_decoys
+    make_image "$work/drive.dat" 0x1000 2048
+    start_waiting_drive_copy never 12 "$work/drive.dat"
+    start_device drive --drive="$work/drive.img"
+    wait "$cli_pid"
+    cli_status=$?
+    expect_cli never 1 "$text_failure"
+    cat "$work/never.out" "$work/never.err"
+    grep -q "volume was not mounted in time: mount it" "$work/never.err" ||
+        fail "the program did not say to mount the volume"
+    expect_decoys_untouched
     stop_device drive
     mkdir -p "$work/check"
     mount -o loop,ro "$work/drive.img" "$work/check" || fail "cannot mount the backing image"
-    image_lead "$work/drive.dat" >"$work/expected.lead"
-    cmp "$work/expected.lead" "$work/check/1.dat" || fail "1.dat is not the lead section"
+    [[ ! -e $work/check/1.dat ]] || fail "1.dat reached the device"
     umount "$work/check"
 }
 
@@ -380,9 +492,13 @@ scenarios=(
     unplug_gadget_mid_transfer
     wait_then_update
     wait_then_update_with_udevd
+    wait_then_update_with_silent_udevd
+    udev_rule_tags_own_devices
     wait_gives_up
     permission_text
     drive_copy
+    drive_copy_after_wait
+    drive_copy_volume_never_mounted
     engine_without_udevd
     engine_with_udevd
 )

@@ -59,7 +59,7 @@ TEST_F(WinFileWriterTest, AFolderOrAMissingFolderFailsAtOpenAndIsLeftAsItWas) {
     const auto folder = m_Folder / "1.dat";
     std::filesystem::create_directory(folder);
     const auto refused = m_Writer.WriteWholeFile(folder, Bytes(10, 0));
-    EXPECT_FALSE(refused.Ok());
+    EXPECT_EQ(refused.Error, FileWriteError::NotRegularFile);
     EXPECT_FALSE(refused.FileTouched());
     EXPECT_TRUE(std::filesystem::is_directory(folder));
 
@@ -73,7 +73,7 @@ TEST_F(WinFileWriterTest, AFolderOrAMissingFolderFailsAtOpenAndIsLeftAsItWas) {
 TEST_F(WinFileWriterTest, ADeviceNameIsNeverWrittenAsAFile) {
     // NUL opens on every Windows; it is not a file, whatever folder it is named in.
     const auto refused = m_Writer.WriteWholeFile(L"NUL", Bytes(10, 0));
-    EXPECT_FALSE(refused.Ok());
+    EXPECT_EQ(refused.Error, FileWriteError::NotRegularFile);
     EXPECT_EQ(refused.FailedAt, FileWriteStep::Open);
 }
 

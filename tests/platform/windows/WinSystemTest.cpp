@@ -24,10 +24,10 @@ TEST(WinSystem, TheFactoriesHandOutTheWindowsBackends) {
 
     const FileSystemServices files = CreateFileSystemServices();
     ASSERT_TRUE(files.Volumes && files.FileWriter);
-    EXPECT_TRUE(files.ProgramFolder.empty()) << "never staged beside the program";
-    ASSERT_TRUE(files.CacheFolder.is_absolute());
-    EXPECT_EQ(files.CacheFolder.filename(), "tarvex-update");
-    EXPECT_EQ(files.CacheFolder.parent_path().filename(), "Local");
+    ASSERT_TRUE(files.StagingFolder.is_absolute());
+    EXPECT_EQ(files.StagingFolder.filename(), "tarvex-update");
+    EXPECT_EQ(files.StagingFolder.parent_path().filename(), "Local")
+        << "the user's local application data, never beside the program";
 }
 
 }  // namespace

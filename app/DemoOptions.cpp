@@ -1,0 +1,68 @@
+#include "app/DemoOptions.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace tarvex {
+
+namespace {
+
+// The virtual device's options that mean something for a device inside this process; the
+// others choose how a device is served to the kernel.
+constexpr std::string_view kDeviceOptions[] = {
+    "--latency=",    "--version=",      "--silent",         "--fail-at=",
+    "--silence-at=", "--disappear-at=", "--repeat-ack-at=", "--memory-reply-at="};
+
+bool IsDeviceOption(std::string_view argument) {
+    return std::any_of(
+        std::begin(kDeviceOptions), std::end(kDeviceOptions), [argument](std::string_view option) {
+            return option.ends_with('=') ? argument.starts_with(option) : argument == option;
+        });
+}
+
+}  // namespace
+
+std::string DemoUsage() {
+    return "Usage: tarvex-update-demo [OPTIONS]\n"
+           "\n"
+           "Opens the updater's window on the built-in virtual device: the HID update device\n"
+           "(V1.05) by default, or a drive-mode device with --drive (its update copies onto a\n"
+           "real mounted volume of 104 KiB, as the updater does).\n"
+           "\n"
+           "Options:\n"
+           "  --drive                   a drive-mode device instead of the HID update device\n"
+           "  --version=N               firmware version the device reports (default 105)\n"
+           "  --latency=MS              delay every reply by MS milliseconds\n"
+           "  --silent                  answer nothing at all\n"
+           "  --fail-at=N[:CODE]        answer packet N with a failure reply (code 0x15)\n"
+           "  --silence-at=N            leave packet N unanswered\n"
+           "  --disappear-at=N          unplug the device when packet N arrives\n"
+           "  --repeat-ack-at=N         acknowledge packet N twice\n"
+           "  --memory-reply-at=N       answer packet N with the memory reply\n"
+           "                            (packet 0 is the update request, 1 the image header,\n"
+           "                            2 + k data packet k)\n";
+}
+
+DemoParseResult ParseDemoArguments(std::span<const std::string_view> arguments) {
+    DemoOptions options;
+    std::vector<std::string_view> deviceArguments;
+    for (const std::string_view argument : arguments) {
+        if (argument == "--help" || argument == "-h") {
+            options.Help = true;
+        } else if (argument == "--drive") {
+            options.DriveMode = true;
+        } else if (IsDeviceOption(argument)) {
+            deviceArguments.push_back(argument);
+        } else {
+            return {std::nullopt, "unknown option '" + std::string(argument) + "'"};
+        }
+    }
+    const sim::VirtualDeviceParseResult device = sim::ParseVirtualDeviceArguments(deviceArguments);
+    if (!device.Options) {
+        return {std::nullopt, device.Error};
+    }
+    options.Device = *device.Options;
+    return {options, {}};
+}
+
+}  // namespace tarvex

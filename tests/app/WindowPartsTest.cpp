@@ -1,0 +1,101 @@
+// The window's smaller parts: the file filter, the demo's options, the question relay.
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <future>
+#include <thread>
+
+#include "app/DemoOptions.h"
+#include "app/QuestionRelay.h"
+#include "ui/FileFilter.h"
+#include "update/UpdateView.h"
+
+namespace tarvex::testing {
+namespace {
+
+TEST(FileFilterTest, BarListsBecomeNameFilters) {
+    struct Case {
+        std::string BarList;
+        QStringList Expected;
+    };
+    const Case cases[] = {
+        {"File type(*.dat)|*.dat||", {"File type(*.dat)"}},
+        {"文件类型中显示的内容(*.dat)|*.dat||", {"文件类型中显示的内容(*.dat)"}},
+        {"Images|*.dat;*.bin||", {"Images (*.dat *.bin)"}},
+        {"A(*.a)|*.a|B|*.b||", {"A(*.a)", "B (*.b)"}},
+        {"", {}},
+        {"no pattern", {}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(NameFiltersFromBarList(c.BarList), c.Expected) << c.BarList;
+    }
+}
+
+TEST(DemoOptionsTest, TakesTheVirtualDevicesOptions) {
+    const std::string_view arguments[] = {"--latency=40", "--fail-at=7", "--version=120",
+                                          "--silent",     "--drive",     "--disappear-at=9"};
+    const DemoParseResult parsed = ParseDemoArguments(arguments);
+    ASSERT_TRUE(parsed.Options) << parsed.Error;
+    EXPECT_TRUE(parsed.Options->DriveMode);
+    EXPECT_EQ(parsed.Options->Device.ReplyLatency, std::chrono::milliseconds(40));
+    EXPECT_EQ(parsed.Options->Device.FirmwareVersion, 120U);
+    EXPECT_TRUE(parsed.Options->Device.Silent);
+    ASSERT_EQ(parsed.Options->Device.Faults.size(), 2U);
+    EXPECT_EQ(parsed.Options->Device.Faults[0].PacketNumber, 7U);
+    EXPECT_EQ(parsed.Options->Device.Faults[1].Fault, sim::PacketFault::Disappear);
+}
+
+TEST(DemoOptionsTest, RefusesWhatADeviceInsideTheProgramCannotDo) {
+    for (const std::string_view argument : {"--uhid", "--gadget", "--drive=image.dat",
+                                            "--latency=x", "--ready-file=f", "image.dat"}) {
+        const std::string_view arguments[] = {argument};
+        EXPECT_FALSE(ParseDemoArguments(arguments).Options) << argument;
+    }
+}
+
+TEST(QuestionRelayTest, AWorkersQuestionIsAnsweredOnTheWindowsThread) {
+    CWindowThreadQueue windowThread;
+    CQuestionRelay relay(windowThread);
+    std::shared_ptr<CQuestion> shown;
+    auto answer = std::async(std::launch::async, [&] {
+        return relay.Ask([&](const std::shared_ptr<CQuestion>& question) { shown = question; },
+                         QuestionAnswer{kPromptCancel, {}});
+    });
+    while (!shown) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    shown->Answer({kPromptOk, "/chosen.dat"});
+    const QuestionAnswer got = answer.get();
+    EXPECT_EQ(got.Code, kPromptOk);
+    EXPECT_EQ(got.Path, "/chosen.dat");
+    EXPECT_EQ(relay.OpenCount(), 0U);
+}
+
+TEST(QuestionRelayTest, CancelAllAnswersOpenAndLaterQuestionsAndDismissesTheirWindows) {
+    CWindowThreadQueue windowThread;
+    CQuestionRelay relay(windowThread);
+    std::atomic<int> dismissed{0};
+    std::atomic<int> opened{0};
+    auto first = std::async(std::launch::async, [&] {
+        return relay.Ask(
+            [&](const std::shared_ptr<CQuestion>& question) {
+                ++opened;
+                question->SetDismiss([&] { ++dismissed; });
+            },
+            QuestionAnswer{kPromptCancel, {}});
+    });
+    while (opened.load() == 0) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    relay.CancelAll();
+    EXPECT_EQ(first.get().Code, kPromptCancel);
+    EXPECT_EQ(dismissed.load(), 1);
+    // Asked after the window closed: answered at once, never shown.
+    const QuestionAnswer later = relay.Ask([&](const auto&) { ++opened; }, {kPromptCancel, {}});
+    EXPECT_EQ(later.Code, kPromptCancel);
+    EXPECT_EQ(opened.load(), 1);
+}
+
+}  // namespace
+}  // namespace tarvex::testing

@@ -1,0 +1,38 @@
+#pragma once
+// The program's pictures: the prompt's button pictures and background, and the program icon.
+// Their sources are SVG files in the program's resources, drawn at the size each picture has
+// and at the device pixel ratio of the screen it goes to, so they stay sharp at any scale.
+//
+// Threads: the window's thread only (QPixmap).
+
+#include <QIcon>
+#include <QPixmap>
+#include <QSize>
+#include <cstdint>
+
+#include "ui/LocalizedText.h"
+
+namespace tarvex {
+
+// Button pictures, 70 x 22, named as LocalizedBitmapId names them.
+inline constexpr std::uint32_t kPictureOk = LocalizedBitmapId(10);                 // 4010
+inline constexpr std::uint32_t kPictureOkHighlighted = LocalizedBitmapId(12);      // 4012
+inline constexpr std::uint32_t kPictureCancel = LocalizedBitmapId(13);             // 4013
+inline constexpr std::uint32_t kPictureCancelHighlighted = LocalizedBitmapId(15);  // 4015
+// The prompt's background, 300 x 127: dark red with a thin light frame inset 10 pixels.
+inline constexpr std::uint32_t kPicturePromptBackground = 134;
+// The program icon.
+inline constexpr std::uint32_t kPictureProgramIcon = 110;
+
+inline constexpr QSize kButtonPictureSize{70, 22};
+
+// The picture's size in logical pixels; empty for an id the resources do not hold.
+QSize PictureSize(std::uint32_t id);
+
+// The picture drawn for `devicePixelRatio`; a null pixmap for an id the resources do not hold.
+QPixmap LoadPicture(std::uint32_t id, qreal devicePixelRatio);
+
+// The program icon in the sizes window systems ask for, each drawn at 1x and 2x.
+QIcon ProgramIcon();
+
+}  // namespace tarvex
