@@ -51,7 +51,7 @@ TEST(UsbInstanceId, ReadsTheNumbersAfterTheCapitalPrefixes) {
         {L"USB\\VID_ 3A7E&PID_6A03", false, 0, 0},          // right after the prefix
         {L"USB\\VID_3A7E&PID_6A03&MI_00\\VID_0000&PID_0000", true, 0x3A7E, 0x6A03},  // the first
         {L"HID\\VID_3A7E&PID_6A11&COL01", true, 0x3A7E, 0x6A11},
-        {L"", false, 0, 0},
+        {std::wstring(), false, 0, 0},
     };
     for (const auto& c : cases) {
         const auto parsed = ParseUsbInstanceId(c.Id);
@@ -112,7 +112,7 @@ TEST(Utf16Text, WidePathsSurviveTheTripThroughUtf8) {
          "b"},                              // a lone high surrogate keeps its unit
         {Units({0xDE00}), "\xED\xB8\x80"},  // and a lone low one
         {Units({0x07FF, 0x0800, 0xFFFF}), "\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF"},
-        {L"", ""},
+        {std::wstring(), std::string()},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(WideToUtf8(c.Wide), c.Utf8);
