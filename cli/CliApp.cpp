@@ -8,6 +8,7 @@
 
 #include "cli/ConsoleUpdateView.h"
 #include "cli/DeviceWait.h"
+#include "cli/ImageFileCheck.h"
 #include "cli/ReportTrace.h"
 #include "hid/DeviceIdentity.h"
 #include "hid/Hid.h"
@@ -20,6 +21,13 @@ namespace {
 
 // How long the terminal waits for the device to tell its firmware version before going on.
 constexpr std::chrono::milliseconds kVersionWait{2000};
+constexpr std::chrono::milliseconds kVersionWaitSlice{100};
+
+// The last line when Ctrl-C ended a run before the device had the whole update.
+constexpr const char* kCancelledBeforeImage = "Cancelled: no firmware was sent to the device.";
+constexpr const char* kCancelledDuringTransfer =
+    "Cancelled during the transfer: the device did not get the whole update. Run the update "
+    "again.";
 
 std::string HexId(std::uint16_t vendorId, std::uint16_t productId) {
     char text[16];
@@ -67,6 +75,10 @@ std::string DriveCopyFailureText(const CUpdateEngine& engine) {
 int RunDriveCopy(CUpdateEngine& engine, CConsoleUpdateView& view, const CliStreams& streams,
                  const std::atomic<bool>& stopRequested) {
     if (!engine.OnUsbUpdate()) {
+        if (stopRequested.load()) {
+            view.PrintLine(kCancelledBeforeImage);
+            return kExitCancelled;
+        }
         streams.Err << "The drive-copy update could not be started.\n";
         return kExitUpdateFailed;
     }
@@ -109,6 +121,63 @@ int WaitForDevice(const CliOptions& options, CHid& hid, const CliPlatform& platf
     return kExitSuccess;
 }
 
+// Shows the device's version before the question, as the window does. Gives up after
+// kVersionWait, once no version query is asking any more (the device would not open), or on
+// Ctrl-C.
+void WaitForVersion(const CUpdateEngine& engine, CConsoleUpdateView& view,
+                    const std::atomic<bool>& stopRequested) {
+    const auto deadline = std::chrono::steady_clock::now() + kVersionWait;
+    while (engine.VersionQueryRunning() && !stopRequested.load() &&
+           std::chrono::steady_clock::now() < deadline) {
+        if (view.WaitForVersionText(kVersionWaitSlice, stopRequested)) {
+            return;
+        }
+    }
+}
+
+// Why the update button started nothing.
+int ReportRunNotStarted(const CHid& hid, CConsoleUpdateView& view, const CliPlatform& platform,
+                        const CliStreams& streams, const std::atomic<bool>& stopRequested) {
+    if (stopRequested.load()) {
+        view.PrintLine(kCancelledBeforeImage);
+        return kExitCancelled;
+    }
+    if (hid.LastOpenError() == HidOpenError::PermissionDenied) {
+        streams.Err << LoadLocalizedString(kTextDevicePermissionDenied, platform.Language) << '\n';
+    } else {
+        streams.Err << "The update device could not be opened.\n";
+    }
+    return kExitUpdateFailed;
+}
+
+// The HID update run, from the press to the exit status. Ctrl-C stops the run, but the last
+// line and the status say what became of it: a run that ended in success or failure before the
+// stop reached it is reported as such.
+int RunHidUpdate(CUpdateEngine& engine, CHid& hid, CConsoleUpdateView& view,
+                 const CliPlatform& platform, const CliStreams& streams,
+                 const std::atomic<bool>& stopRequested) {
+    WaitForVersion(engine, view, stopRequested);
+    if (stopRequested.load()) {
+        view.PrintLine(kCancelledBeforeImage);
+        return kExitCancelled;
+    }
+    if (!engine.OnUsbUpdate()) {
+        return ReportRunNotStarted(hid, view, platform, streams, stopRequested);
+    }
+    if (!view.WaitForRunEnd(stopRequested)) {
+        streams.Err << "Interrupted: stopping the update." << std::endl;
+    }
+    // Joins the run's worker; its run-ended notice has come when this returns.
+    engine.Shutdown();
+    const UpdateOutcome outcome = view.RunOutcome().value_or(UpdateOutcome::Cancelled);
+    if (outcome == UpdateOutcome::Cancelled && (stopRequested.load() || view.Interrupted())) {
+        view.PrintLine(engine.Shared().TransferState.load() == kStateNoImage
+                           ? kCancelledBeforeImage
+                           : kCancelledDuringTransfer);
+    }
+    return ExitStatusFor(outcome);
+}
+
 int RunUpdate(const CliOptions& options, CHidPort& hidPort, const CliPlatform& platform,
               const CliStreams& streams, const std::atomic<bool>& stopRequested) {
     const auto started = std::chrono::steady_clock::now();
@@ -128,6 +197,9 @@ int RunUpdate(const CliOptions& options, CHidPort& hidPort, const CliPlatform& p
             std::min(driveCopy.VolumeWaitDeadline, started + options.WaitLimit);
     }
     CUpdateEngine engine(hid, view, platform.Language, driveCopy);
+    // The engine looks at Ctrl-C itself right before it writes the update request: the main
+    // thread sees it only between its waits.
+    engine.WatchStopRequest(stopRequested);
 
     if (options.Wait) {
         const int waitStatus = WaitForDevice(options, hid, platform, streams, stopRequested);
@@ -149,23 +221,7 @@ int RunUpdate(const CliOptions& options, CHidPort& hidPort, const CliPlatform& p
         }
         return kExitUpdateFailed;
     }
-    view.WaitForVersionText(kVersionWait);
-    if (!engine.OnUsbUpdate()) {
-        if (hid.LastOpenError() == HidOpenError::PermissionDenied) {
-            streams.Err << LoadLocalizedString(kTextDevicePermissionDenied, platform.Language)
-                        << '\n';
-        } else {
-            streams.Err << "The update device could not be opened.\n";
-        }
-        return kExitUpdateFailed;
-    }
-    const auto outcome = view.WaitForRunEnd(stopRequested);
-    engine.Shutdown();
-    if (!outcome) {
-        streams.Err << "Cancelled.\n";
-        return kExitCancelled;
-    }
-    return ExitStatusFor(*outcome);
+    return RunHidUpdate(engine, hid, view, platform, streams, stopRequested);
 }
 
 }  // namespace
@@ -191,10 +247,9 @@ int RunCli(const CliOptions& options, const CliPlatform& platform, const CliStre
         ListUpdatableDevices(platform.HidPort, platform.UsbDevices, streams.Out);
         return kExitSuccess;
     }
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(options.ImagePath, error)) {
-        streams.Err << "Firmware image '" << options.ImagePath.string()
-                    << "' does not exist or is not a file.\n";
+    const ImageFileCheck image = CheckImageFile(options.ImagePath);
+    if (image.Problem != ImageFileProblem::None) {
+        streams.Err << DescribeImageFileProblem(options.ImagePath, image) << '\n';
         return kExitUsage;
     }
     if (options.Trace) {

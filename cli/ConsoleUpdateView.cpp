@@ -143,11 +143,34 @@ void CConsoleUpdateView::ShowDriveVolumeWait(std::chrono::seconds limit) {
                     std::to_string(limit.count()) + " s)...");
 }
 
-bool CConsoleUpdateView::WaitForVersionText(std::chrono::milliseconds timeout) {
+bool CConsoleUpdateView::WaitForVersionText(std::chrono::milliseconds timeout,
+                                            const std::atomic<bool>& stopRequested) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
     std::unique_lock lock(m_Lock);
-    return m_Changed.wait_for(lock, timeout, [&] {
-        return !m_LastVersionText.empty() || m_bInterrupted;
-    }) && !m_LastVersionText.empty();
+    // A signal handler cannot take the lock, so its flag is looked at in short slices.
+    while (m_LastVersionText.empty() && !m_bInterrupted) {
+        if (stopRequested.load()) {
+            m_bInterrupted = true;
+            break;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) {
+            break;
+        }
+        m_Changed.wait_until(lock,
+                             std::min(deadline, now + std::chrono::milliseconds(kAnswerPollMs)));
+    }
+    return !m_LastVersionText.empty() && !m_bInterrupted;
+}
+
+std::optional<UpdateOutcome> CConsoleUpdateView::RunOutcome() const {
+    std::lock_guard lock(m_Lock);
+    return m_Outcome;
+}
+
+void CConsoleUpdateView::PrintLine(const std::string& text) {
+    std::lock_guard lock(m_Lock);
+    PrintLineLocked(text);
 }
 
 std::optional<UpdateOutcome> CConsoleUpdateView::WaitForRunEnd(

@@ -38,11 +38,17 @@ public:
     void OnUpdateRunEnded(UpdateOutcome outcome) override;
     void ShowDriveVolumeWait(std::chrono::seconds limit) override;
 
-    // Waits until the device has reported a version (true) or `timeout` passed (false).
-    bool WaitForVersionText(std::chrono::milliseconds timeout);
+    // Waits until the device has reported a version (true), or `timeout` passed, or the user
+    // interrupted (Interrupt, or `stopRequested` set by a signal handler) (false).
+    bool WaitForVersionText(std::chrono::milliseconds timeout,
+                            const std::atomic<bool>& stopRequested);
     // Waits until the run has ended, or until Interrupt was called or `stopRequested` (set by a
     // signal handler) became true; empty when interrupted.
     std::optional<UpdateOutcome> WaitForRunEnd(const std::atomic<bool>& stopRequested);
+    // The outcome the run-ended notice carried; empty before it came.
+    std::optional<UpdateOutcome> RunOutcome() const;
+    // Prints a closing line of the program's own (standard output, after any progress bar).
+    void PrintLine(const std::string& text);
     // The user wants out (Ctrl-C): a question being asked is declined, waits return.
     void Interrupt();
     bool Interrupted() const;

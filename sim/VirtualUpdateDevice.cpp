@@ -30,6 +30,18 @@ std::uint16_t ReadLe16(std::span<const std::uint8_t> bytes) {
     return static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8));
 }
 
+// The image header as the device receives it: four 32-bit words most significant byte first,
+// then twelve bytes the device takes as they come.
+constexpr std::size_t kHeaderWords = 4;
+constexpr std::size_t kHeaderWordBytes = 4;
+constexpr std::size_t kHeaderPayloadLengthWord = 2;
+
+std::uint32_t ReadBe32(std::span<const std::uint8_t> bytes) {
+    return (static_cast<std::uint32_t>(bytes[0]) << 24) |
+           (static_cast<std::uint32_t>(bytes[1]) << 16) |
+           (static_cast<std::uint32_t>(bytes[2]) << 8) | static_cast<std::uint32_t>(bytes[3]);
+}
+
 // How many packet bytes the packet starting with `piece` has in all. Only a data packet may
 // continue in further reports; every other packet is what its one report holds.
 std::size_t ExpectedPacketLength(std::span<const std::uint8_t> piece) {
@@ -58,7 +70,7 @@ HidIoStatus CVirtualUpdateDevice::ReceiveOutputReport(std::span<const std::uint8
     if (!m_bAttached || session != m_Session) {
         return HidIoStatus::DeviceGone;
     }
-    if (m_bWritesFail) {
+    if (RefusesWriteLocked(report)) {
         return HidIoStatus::Failed;
     }
     RecordedReport recorded{ReportDirection::ToDevice, {}};
@@ -90,7 +102,7 @@ HidIoStatus CVirtualUpdateDevice::SendInputReport(HidReport& report,
             return HidIoStatus::DeviceGone;
         }
         const auto now = Clock::now();
-        if (!m_Queue.empty() && m_Queue.front().Due <= now) {
+        if (!m_bRepliesHeld && !m_Queue.empty() && m_Queue.front().Due <= now) {
             report = m_Queue.front().Bytes;
             m_Queue.pop_front();
             return HidIoStatus::Ok;
@@ -99,7 +111,8 @@ HidIoStatus CVirtualUpdateDevice::SendInputReport(HidReport& report,
             return HidIoStatus::TimedOut;
         }
         // Replies leave in the order they were queued, so only the first one's due time matters.
-        const auto wake = m_Queue.empty() ? deadline : std::min(deadline, m_Queue.front().Due);
+        const auto wake =
+            m_Queue.empty() || m_bRepliesHeld ? deadline : std::min(deadline, m_Queue.front().Due);
         m_InputReady.wait_until(lock, wake);
     }
 }
@@ -151,6 +164,51 @@ void CVirtualUpdateDevice::SetWritesFail(bool fail) {
     m_bWritesFail = fail;
 }
 
+void CVirtualUpdateDevice::RefuseWriteOf(std::size_t packetNumber) {
+    std::lock_guard lock(m_Lock);
+    m_RefuseWriteOf = packetNumber;
+}
+
+void CVirtualUpdateDevice::RefuseWritesAfter(std::size_t packetNumber) {
+    std::lock_guard lock(m_Lock);
+    m_RefuseWritesAfter = packetNumber;
+}
+
+void CVirtualUpdateDevice::HoldReplies(bool hold) {
+    std::lock_guard lock(m_Lock);
+    m_bRepliesHeld = hold;
+    m_InputReady.notify_all();
+}
+
+bool CVirtualUpdateDevice::RefusesWriteLocked(std::span<const std::uint8_t> report) {
+    if (m_bWritesFail) {
+        return true;
+    }
+    if (m_RefuseWritesAfter && m_AnsweredPackets > *m_RefuseWritesAfter) {
+        return true;
+    }
+    if (m_RefuseWriteOf && *m_RefuseWriteOf == m_AnsweredPackets &&
+        StartsAnsweredPacketLocked(report)) {
+        m_RefuseWriteOf.reset();
+        return true;
+    }
+    return false;
+}
+
+// Whether `report` (report ID first) begins a packet that gets a packet number: the update
+// request, an image header or a data packet.
+bool CVirtualUpdateDevice::StartsAnsweredPacketLocked(std::span<const std::uint8_t> report) const {
+    if (m_PartialExpected != 0 || report.size() <= kPacketCommand + kPacketStart ||
+        report[0] != kOutputReportId || report[kPacketStart + kPacketMarker] != 0x00) {
+        return false;
+    }
+    const std::uint8_t opcode = report[kPacketStart + kPacketOpcode];
+    const std::uint8_t command = report[kPacketStart + kPacketCommand];
+    return opcode == kRequestUpdate ||
+           (opcode == kOpcodeCommand &&
+            (command == kCommandData || command == kCommandImageHeader));
+}
+
 void CVirtualUpdateDevice::SetPacketFault(std::size_t packetNumber, PacketFault fault,
                                           std::uint8_t failureCode) {
     std::lock_guard lock(m_Lock);
@@ -160,6 +218,8 @@ void CVirtualUpdateDevice::SetPacketFault(std::size_t packetNumber, PacketFault 
 void CVirtualUpdateDevice::ClearFaults() {
     std::lock_guard lock(m_Lock);
     m_Faults.clear();
+    m_RefuseWriteOf.reset();
+    m_RefuseWritesAfter.reset();
 }
 
 void CVirtualUpdateDevice::InjectInputReport(const HidReport& report) {
@@ -171,13 +231,17 @@ void CVirtualUpdateDevice::InjectInputReport(const HidReport& report) {
     m_InputReady.notify_all();
 }
 
+std::size_t CVirtualUpdateDevice::QueuedReplyCount() const {
+    std::lock_guard lock(m_Lock);
+    return m_Queue.size();
+}
+
 std::vector<std::uint8_t> CVirtualUpdateDevice::ReceivedPayload() const {
     std::lock_guard lock(m_Lock);
     if (!m_ImageHeader) {
         return m_DataBytes;
     }
-    const std::size_t payloadLength =
-        ReadLe32(std::span<const std::uint8_t>(*m_ImageHeader).subspan(8, 4));
+    const std::size_t payloadLength = m_ImageHeader->Words[kHeaderPayloadLengthWord];
     const std::size_t kept = std::min(payloadLength, m_DataBytes.size());
     return {m_DataBytes.begin(), m_DataBytes.begin() + static_cast<std::ptrdiff_t>(kept)};
 }
@@ -189,7 +253,19 @@ std::vector<std::uint8_t> CVirtualUpdateDevice::ReceivedDataBytes() const {
 
 std::optional<std::vector<std::uint8_t>> CVirtualUpdateDevice::ReceivedImageHeader() const {
     std::lock_guard lock(m_Lock);
-    return m_ImageHeader;
+    if (!m_ImageHeader) {
+        return std::nullopt;
+    }
+    std::vector<std::uint8_t> fileOrder;
+    fileOrder.reserve(kImageHeaderSize);
+    for (const std::uint32_t word : m_ImageHeader->Words) {
+        for (std::size_t shift = 0; shift < 32; shift += 8) {
+            fileOrder.push_back(static_cast<std::uint8_t>(word >> shift));
+        }
+    }
+    fileOrder.insert(fileOrder.end(), m_ImageHeader->DeviceBytes.begin(),
+                     m_ImageHeader->DeviceBytes.end());
+    return fileOrder;
 }
 
 std::vector<RecordedReport> CVirtualUpdateDevice::Record() const {
@@ -297,9 +373,13 @@ void CVirtualUpdateDevice::HandleCommandLocked(std::span<const std::uint8_t> pac
             if (payload.size() != kImageHeaderSize) {
                 break;
             }
-            // Reversing the first four words again restores the order they have in the file.
-            const auto fileOrder = ImageHeaderForDevice(payload.first<kImageHeaderSize>());
-            m_ImageHeader.emplace(fileOrder.begin(), fileOrder.end());
+            ImageHeaderWords header;
+            for (std::size_t word = 0; word < kHeaderWords; ++word) {
+                header.Words[word] = ReadBe32(payload.subspan(word * kHeaderWordBytes, 4));
+            }
+            std::copy(payload.begin() + kHeaderWords * kHeaderWordBytes, payload.end(),
+                      header.DeviceBytes.begin());
+            m_ImageHeader = header;
             // A header announces a new image: what came before belongs to an abandoned one.
             m_DataBytes.clear();
             AnswerLocked(m_AnsweredPackets++, MakeCommandReply(kReplyCodeAck));

@@ -9,9 +9,14 @@
 // order: 0 is the first such packet of a session (normally the update request), 1 the image
 // header, 2 + k data packet k. Polls, the finish command and the version query are not counted.
 //
+// The device reads what it receives from the byte layout alone, as its firmware would: the image
+// header's big-endian words are decoded here, not with the host's own encoder, so that a fault
+// in the host's byte order cannot cancel itself out.
+//
 // Threads: every member may be called from any thread; the tool's writer and reader threads
 // and a test's thread use it at once.
 
+#include <array>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -77,12 +82,22 @@ public:
     // Every write is refused with Failed (the device stays attached and readable), as when the
     // system rejects a report on an interface that is otherwise alive.
     void SetWritesFail(bool fail);
+    // The same for one report only: the one that carries packet `packetNumber`. A refused report
+    // never reaches the device, so the packet keeps its number for whatever comes next.
+    void RefuseWriteOf(std::size_t packetNumber);
+    // Every report after packet `packetNumber` was taken is refused: polls and the finish too.
+    void RefuseWritesAfter(std::size_t packetNumber);
+    // While held, replies queue up but no read gets one: a test decides when the host sees them.
+    // Releasing delivers them in their order, each once its latency has passed.
+    void HoldReplies(bool hold);
     void SetPacketFault(std::size_t packetNumber, PacketFault fault,
                         std::uint8_t failureCode = 0x15);
     void ClearFaults();
     // Queues an arbitrary input report (report ID first), for example one whose byte 2 is not
     // zero or that carries an unknown opcode.
     void InjectInputReport(const HidReport& report);
+    // Replies queued and not yet read (held ones included).
+    std::size_t QueuedReplyCount() const;
 
     // --- observation ---
     // Payload bytes received in data packets since the last image header (a new header starts
@@ -91,7 +106,9 @@ public:
     // Every data byte received since the last image header, including bytes sent past the
     // payload's end.
     std::vector<std::uint8_t> ReceivedDataBytes() const;
-    // The image header as received, turned back into file order.
+    // The image header as the device understood it, written back in file order (its words
+    // little-endian): equal to the image file's header bytes exactly when the host sent them in
+    // the device's byte order.
     std::optional<std::vector<std::uint8_t>> ReceivedImageHeader() const;
     std::vector<RecordedReport> Record() const;
     std::size_t PollCount() const;
@@ -108,6 +125,14 @@ private:
         HidReport Bytes;
     };
 
+    // The image header's fields as the device decodes them.
+    struct ImageHeaderWords {
+        std::array<std::uint32_t, 4> Words{};  // version, target address, payload length, device
+        std::array<std::uint8_t, 12> DeviceBytes{};
+    };
+
+    bool RefusesWriteLocked(std::span<const std::uint8_t> report);
+    bool StartsAnsweredPacketLocked(std::span<const std::uint8_t> report) const;
     void TakePieceLocked(std::span<const std::uint8_t> piece);
     void HandlePacketLocked(std::span<const std::uint8_t> packet);
     void HandleCommandLocked(std::span<const std::uint8_t> packet);
@@ -126,6 +151,9 @@ private:
     std::chrono::milliseconds m_ReplyLatency{0};
     bool m_bSilent = false;
     bool m_bWritesFail = false;
+    std::optional<std::size_t> m_RefuseWriteOf;
+    std::optional<std::size_t> m_RefuseWritesAfter;
+    bool m_bRepliesHeld = false;
     std::map<std::size_t, std::pair<PacketFault, std::uint8_t>> m_Faults;
 
     std::deque<PendingReply> m_Queue;
@@ -136,7 +164,7 @@ private:
 
     std::vector<RecordedReport> m_Record;
     std::vector<std::uint8_t> m_DataBytes;
-    std::optional<std::vector<std::uint8_t>> m_ImageHeader;  // file order
+    std::optional<ImageHeaderWords> m_ImageHeader;
     std::size_t m_PollCount = 0;
     std::size_t m_DataPacketCount = 0;
     std::size_t m_FinishCount = 0;

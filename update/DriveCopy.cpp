@@ -121,28 +121,26 @@ LeadSection ReadLeadSection(const std::filesystem::path& path) {
 }
 
 bool CUpdateEngine::StartDriveCopy() {
-    bool idle = false;
-    if (!m_bDriveCopyActive.compare_exchange_strong(idle, true)) {
+    const std::uint64_t run = TakeRunSlot();
+    if (run == 0) {
         return false;
     }
+    m_bDriveCopyActive.store(true);
     m_RunOutcome.store(UpdateOutcome::Failed);
     m_DriveCopyFailure.store(DriveCopyFailure::None);
     m_DriveCopyWriteError.store(FileWriteError::None);
     // Disabled for the whole run, so that a second press cannot start a second copy; the
     // refresh after the run enables it again if the device is still there.
     m_View.EnableUpdateButton(false);
-    m_Workers.Start([this] { DriveCopyThread(); });
+    m_Workers.Start([this, run] { DriveCopyThread(run); });
     return true;
 }
 
-void CUpdateEngine::DriveCopyThread() {
+void CUpdateEngine::DriveCopyThread(std::uint64_t run) {
     const UpdateOutcome outcome = DriveCopyUpdate();
     m_RunOutcome.store(outcome);
     m_bDriveCopyActive.store(false);
-    if (!m_bShutdown.load()) {
-        RefreshDeviceState();
-    }
-    m_View.OnUpdateRunEnded(outcome);
+    CloseRun(run, outcome);
 }
 
 UpdateOutcome CUpdateEngine::DriveCopyUpdate() {

@@ -1,5 +1,6 @@
 #include "update/FirmwareImage.h"
 
+#include <algorithm>
 #include <fstream>
 #include <system_error>
 
@@ -31,6 +32,8 @@ const char* ToString(ImageRefusal refusal) {
             return "declares an empty payload";
         case ImageRefusal::PayloadBeyondEndOfFile:
             return "ends before its payload does";
+        case ImageRefusal::TooLargeToHold:
+            return "is larger than an update can hold (32 MiB)";
     }
     return "unknown";
 }
@@ -51,37 +54,81 @@ ImageRefusal CheckImageLayout(std::uint64_t fileSize, std::uint64_t headerOffset
     if (payloadStart + payloadLength > fileSize) {
         return ImageRefusal::PayloadBeyondEndOfFile;
     }
+    if (payloadStart + payloadLength > kMaxHeldImageBytes) {
+        return ImageRefusal::TooLargeToHold;
+    }
     return ImageRefusal::None;
 }
 
-ImageProbe ProbeImageFile(const std::filesystem::path& path,
-                          std::optional<std::uint32_t> headerOffset) {
-    ImageProbe probe;
+namespace {
+
+// Reads the next `count` bytes of `file` onto the end of `bytes`; false when fewer arrived.
+bool ReadOnto(std::ifstream& file, std::vector<std::uint8_t>& bytes, std::uint64_t count) {
+    const std::size_t before = bytes.size();
+    bytes.resize(before + count);
+    file.read(reinterpret_cast<char*>(bytes.data() + before), static_cast<std::streamsize>(count));
+    const auto got = static_cast<std::uint64_t>(std::max<std::streamsize>(file.gcount(), 0));
+    bytes.resize(before + got);
+    return got == count;
+}
+
+// Reads and checks the image sequentially; with `holdTransfer` also the bytes a transfer sends.
+HeldImage LoadImage(const std::filesystem::path& path, std::optional<std::uint32_t> headerOffset,
+                    bool holdTransfer) {
+    HeldImage held;
+    ImageProbe& probe = held.Probe;
     std::ifstream file(path, std::ios::binary);
     std::error_code error;
     const auto size = std::filesystem::file_size(path, error);
     if (!file.is_open() || error) {
-        return probe;
+        return held;
     }
     probe.FileSize = size;
 
-    std::array<std::uint8_t, kFileHeaderSize> fileHeader{};
-    file.read(reinterpret_cast<char*>(fileHeader.data()), fileHeader.size());
-    if (file.gcount() != static_cast<std::streamsize>(fileHeader.size())) {
+    std::vector<std::uint8_t> bytes;
+    if (!ReadOnto(file, bytes, kFileHeaderSize)) {
         probe.Refusal = ImageRefusal::ShorterThanFileHeader;
-        return probe;
+        return held;
     }
-    probe.HeaderOffset = headerOffset.value_or(HeaderOffsetFromFileHeader(fileHeader));
-
-    file.seekg(probe.HeaderOffset);
-    file.read(reinterpret_cast<char*>(probe.Header.data()), probe.Header.size());
-    if (!file || file.gcount() != static_cast<std::streamsize>(probe.Header.size())) {
+    probe.HeaderOffset = headerOffset.value_or(
+        HeaderOffsetFromFileHeader(std::span(bytes).first<kFileHeaderSize>()));
+    const std::uint64_t payloadStart = std::uint64_t{probe.HeaderOffset} + kImageHeaderSize;
+    if (payloadStart < bytes.size() || !ReadOnto(file, bytes, payloadStart - bytes.size())) {
         probe.Refusal = ImageRefusal::EndsBeforeImageHeader;
-        return probe;
+        return held;
     }
+    std::copy_n(bytes.begin() + probe.HeaderOffset, kImageHeaderSize, probe.Header.begin());
     probe.Fields = DecodeImageHeader(probe.Header);
     probe.Refusal = CheckImageLayout(size, probe.HeaderOffset, probe.Fields.PayloadLength);
-    return probe;
+    if (probe.Refusal != ImageRefusal::None || !holdTransfer) {
+        return held;
+    }
+    const std::uint64_t end =
+        std::min<std::uint64_t>(size, payloadStart + TransferSpan(probe.Fields.PayloadLength));
+    ReadOnto(file, bytes, end - payloadStart);
+    // The file may have shrunk since it was measured: what the payload needs must be there.
+    if (bytes.size() < payloadStart + probe.Fields.PayloadLength) {
+        probe.Refusal = ImageRefusal::PayloadBeyondEndOfFile;
+        return held;
+    }
+    held.Bytes = std::move(bytes);
+    return held;
+}
+
+}  // namespace
+
+ImageProbe ProbeImageFile(const std::filesystem::path& path,
+                          std::optional<std::uint32_t> headerOffset) {
+    return LoadImage(path, headerOffset, false).Probe;
+}
+
+std::uint64_t TransferSpan(std::uint32_t payloadLength) {
+    const std::uint64_t chunks = (std::uint64_t{payloadLength} + kChunkSize - 1) / kChunkSize;
+    return std::max<std::uint64_t>(chunks, 2) * kChunkSize;
+}
+
+HeldImage ReadImageForTransfer(const std::filesystem::path& path) {
+    return LoadImage(path, std::nullopt, true);
 }
 
 }  // namespace tarvex

@@ -24,15 +24,18 @@ int CUpdateEngine::SelectFirmwareImage(std::uint8_t sendMode) {
     }
     m_ImagePath = *chosen;
 
-    // An image that cannot hold what its header declares never reaches the device: the header
-    // would announce a payload the transfer cannot deliver.
-    const ImageProbe probe = ProbeImageFile(m_ImagePath);
+    // Read once, here: what the user confirms is what the device gets, whatever happens to the
+    // file afterwards. An image that cannot hold what its header declares never reaches the
+    // device: the header would announce a payload the transfer cannot deliver.
+    HeldImage image = ReadImageForTransfer(m_ImagePath);
+    const ImageProbe& probe = image.Probe;
     if (probe.Refusal != ImageRefusal::None) {
         m_RunOutcome.store(UpdateOutcome::ImageRefused);
         m_View.ShowPrompt(Text(kTextOpenFileError), kPromptNotice);
         return 0;
     }
-    m_HeaderOffset = probe.HeaderOffset;
+    m_Transfer.Image = std::move(image.Bytes);
+    m_Transfer.HeaderOffset = probe.HeaderOffset;
     m_Transfer.HeaderRead = probe.Header;
     m_Transfer.ImageVersion = probe.Fields.ImageVersion;
     m_Transfer.TargetAddress = probe.Fields.TargetAddress;
@@ -48,19 +51,20 @@ int CUpdateEngine::SelectFirmwareImage(std::uint8_t sendMode) {
     }
 
     m_Shared.TransferState.store(kStateHeaderSent);
-    const HidIoStatus sent = SendImageHeader(m_Hid, sendMode, m_Transfer.HeaderCopy);
-    if (sent == HidIoStatus::DeviceGone || sent == HidIoStatus::NoHandle) {
+    // A header that was not written ends the run: the device would never acknowledge it, and
+    // one that half-arrived must not be followed by data.
+    if (SendImageHeader(m_Hid, sendMode, m_Transfer.HeaderCopy) != HidIoStatus::Ok) {
         FailTransfer();
         return 0;
     }
+    ++m_RunSteps;
     m_Hid.SetReadTimeout(kReadTimeoutDuringTransfer);
     return 1;
 }
 
 std::uint32_t CUpdateEngine::ImageTotalLength() {
-    // Checked again at the transfer's start: the file may have changed since it was chosen.
-    const ImageProbe probe = ProbeImageFile(m_ImagePath, m_HeaderOffset);
-    return probe.Refusal == ImageRefusal::None ? probe.Fields.PayloadLength : 0;
+    // The image was checked when it was read; the held copy is what the transfer sends.
+    return m_Transfer.Image.empty() ? 0 : m_Transfer.PayloadLength;
 }
 
 }  // namespace tarvex

@@ -4,7 +4,8 @@
 
 #include <array>
 #include <cstdint>
-#include <fstream>
+#include <span>
+#include <vector>
 
 #include "update/FirmwareImage.h"
 
@@ -22,14 +23,21 @@ inline constexpr std::uint32_t kStatePayloadSent = 4;  // also "no transfer", th
 const char* TransferStateName(std::uint32_t state);
 
 struct TransferContext {
-    std::ifstream File;  // the image while a transfer reads it
-    std::array<std::uint8_t, 152> Chunk{};
+    // The image as the user chose it, read from the file once at the choice: its bytes from the
+    // start (lead section, ImageHeader, payload) up to the end of the transfer's last chunk, or
+    // of the file. The run sends from here only. Empty outside a run.
+    std::vector<std::uint8_t> Image;
+    std::uint32_t HeaderOffset = 0;  // the payload starts 28 bytes after it
     std::uint32_t ImageVersion = 0;
     std::uint32_t PayloadLength = 0;
     std::uint32_t TargetAddress = 0;
     std::uint32_t BytesSent = 0;
     ImageHeaderBytes HeaderCopy{};
     ImageHeaderBytes HeaderRead{};
+
+    // The next chunk: up to 32 bytes of the held image from where the last one ended (the
+    // payload's start for the first), fewer where the held bytes end.
+    std::span<const std::uint8_t> NextChunk() const;
 };
 
 }  // namespace tarvex

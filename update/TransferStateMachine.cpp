@@ -64,6 +64,15 @@ void CUpdateEngine::TransferStep(std::uint8_t sendMode, std::span<const std::uin
     }
 }
 
+std::span<const std::uint8_t> TransferContext::NextChunk() const {
+    const std::size_t from = std::size_t{HeaderOffset} + kImageHeaderSize + BytesSent;
+    if (from >= Image.size()) {
+        return {};
+    }
+    return std::span<const std::uint8_t>(Image).subspan(from,
+                                                        std::min(kChunkSize, Image.size() - from));
+}
+
 void CUpdateEngine::StepHeaderAcknowledged(std::uint8_t sendMode) {
     const std::uint32_t total = ImageTotalLength();
     m_Shared.TotalLength.store(total);
@@ -71,59 +80,39 @@ void CUpdateEngine::StepHeaderAcknowledged(std::uint8_t sendMode) {
         FailTransfer();
         return;
     }
-    if (m_Transfer.File.is_open()) {
-        m_Transfer.File.close();
-    }
-    m_Transfer.File.clear();
-    m_Transfer.File.open(m_ImagePath, std::ios::binary);
-    if (!m_Transfer.File.is_open()) {
-        // The device repeats its acknowledgement on our polls; the next one tries again.
-        return;
-    }
+    ++m_RunSteps;
     m_Shared.TransferState.store(kStateSendingPayload);
-    m_Transfer.File.seekg(static_cast<std::streamoff>(m_HeaderOffset) + kImageHeaderSize);
-    SendChunk(sendMode, std::min<std::uint32_t>(kChunkSize, total));
+    SendChunk(sendMode);
 }
 
 void CUpdateEngine::StepSendNextChunk(std::uint8_t sendMode) {
-    if (!m_Transfer.File.is_open()) {
-        return;
-    }
     const std::uint32_t total = m_Shared.TotalLength.load();
     if (total == 0) {
         return;
     }
-    const std::uint32_t remaining = total > m_Transfer.BytesSent ? total - m_Transfer.BytesSent : 0;
-    if (!SendChunk(sendMode, std::min<std::uint32_t>(kChunkSize, remaining))) {
+    ++m_RunSteps;
+    if (!SendChunk(sendMode)) {
         return;
     }
     const std::uint64_t percent = static_cast<std::uint64_t>(m_Transfer.BytesSent) * 100 / total;
     m_View.SetProgress(static_cast<unsigned>(std::min<std::uint64_t>(percent, 0xFFFFFFFF)));
     if (m_Transfer.BytesSent >= total) {
-        m_Transfer.File.close();
         m_Shared.TransferState.store(kStatePayloadSent);
         m_View.EnableUpdateButton(false);
     }
 }
 
-// Reads the next 32 bytes (past the payload's end too: the device has always received whole
-// chunks) and sends them. A read that falls short of what the payload still owes means the file
-// shrank under us; the run fails rather than feeding the device empty packets forever.
-bool CUpdateEngine::SendChunk(std::uint8_t sendMode, std::uint32_t expectedAtLeast) {
-    m_Transfer.File.read(reinterpret_cast<char*>(m_Transfer.Chunk.data()), kChunkSize);
-    const auto n = static_cast<std::uint32_t>(m_Transfer.File.gcount());
-    m_Transfer.File.clear();  // a short last chunk sets eof; the next read must still run
-    if (n < expectedAtLeast) {
+// Sends the next 32 bytes of the held image (past the payload's end too: the device has always
+// received whole chunks). The held image covers the whole payload, so no chunk of it falls
+// short. A chunk that was not written ends the run at once: counting it as sent would let the
+// device's next acknowledgement move the transfer past bytes the device never got.
+bool CUpdateEngine::SendChunk(std::uint8_t sendMode) {
+    const auto chunk = m_Transfer.NextChunk();
+    if (SendDataPacket(m_Hid, sendMode, chunk) != HidIoStatus::Ok) {
         FailTransfer();
         return false;
     }
-    const HidIoStatus sent =
-        SendDataPacket(m_Hid, sendMode, std::span<const std::uint8_t>(m_Transfer.Chunk.data(), n));
-    if (sent == HidIoStatus::DeviceGone || sent == HidIoStatus::NoHandle) {
-        FailTransfer();
-        return false;
-    }
-    m_Transfer.BytesSent += n;
+    m_Transfer.BytesSent += static_cast<std::uint32_t>(chunk.size());
     return true;
 }
 

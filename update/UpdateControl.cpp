@@ -42,6 +42,49 @@ void CUpdateEngine::ShowVersionText(bool show) {
     m_View.SetVersionText(show ? VersionText() : "");
 }
 
+void CUpdateEngine::WatchStopRequest(const std::atomic<bool>& stopRequested) {
+    m_pStopRequest.store(&stopRequested);
+}
+
+void CUpdateEngine::SetDeviceSilenceLimit(std::chrono::milliseconds limit) {
+    m_SilenceLimitMs.store(limit.count());
+}
+
+bool CUpdateEngine::StopRequested() const {
+    const std::atomic<bool>* pStop = m_pStopRequest.load();
+    return m_bShutdown.load() || (pStop != nullptr && pStop->load());
+}
+
+bool CUpdateEngine::RunActive(std::uint64_t run) const {
+    return m_Shared.UpdateStopped.load() == 0 && m_RunInProgress.load() == run;
+}
+
+std::uint64_t CUpdateEngine::TakeRunSlot() {
+    const std::uint64_t run = ++m_LastRunId;
+    std::uint64_t idle = 0;
+    return m_RunInProgress.compare_exchange_strong(idle, run) ? run : 0;
+}
+
+void CUpdateEngine::ShowUpdateButton(bool enable) {
+    // Runs start on the window's thread, where the notices that call this arrive too, so the
+    // slot cannot be taken between the look and the call.
+    if (!enable || !RunInProgress()) {
+        m_View.EnableUpdateButton(enable);
+    }
+}
+
+void CUpdateEngine::CloseRun(std::uint64_t run, UpdateOutcome outcome) {
+    if (!m_bShutdown.load()) {
+        // The run still holds the slot: its own refresh is the one that may enable the button,
+        // and no press can start a run before it has.
+        const bool found = m_Hid.DetectDevice();
+        m_View.EnableUpdateButton(found || UpdateDeviceLocked());
+        ShowVersionText(found);
+    }
+    m_RunInProgress.compare_exchange_strong(run, 0);
+    m_View.OnUpdateRunEnded(outcome);
+}
+
 void CUpdateEngine::Initialise() {
     m_View.SetProgress(0);
     {
@@ -54,12 +97,12 @@ void CUpdateEngine::Initialise() {
 
     if (m_Hid.DetectDevice()) {
         if (m_Hid.DeviceMode() == kDeviceModeReady) {
-            m_View.EnableUpdateButton(true);
+            ShowUpdateButton(true);
             ShowVersionText(true);
             StartVersionQuery();
         }
     } else {
-        m_View.EnableUpdateButton(UpdateDeviceLocked());
+        ShowUpdateButton(UpdateDeviceLocked());
         ShowVersionText(false);
     }
 }
@@ -76,7 +119,7 @@ void CUpdateEngine::ShowPermissionNotice() {
 }
 
 bool CUpdateEngine::OnUsbUpdate() {
-    if (UpdateRunActive() || DriveCopyRunActive() || m_bShutdown.load()) {
+    if (RunInProgress() || StopRequested()) {
         return false;
     }
     if (m_Hid.DriveModePresent()) {
@@ -99,18 +142,26 @@ bool CUpdateEngine::OnUsbUpdate() {
         }
         return false;
     }
-    BeginUpdateRun();
-    m_Workers.Start([this] { UpdateWorker(); });
+    const std::uint64_t run = BeginUpdateRun();
+    if (run == 0) {
+        return false;
+    }
+    m_Workers.Start([this, run] { UpdateWorker(run); });
     return true;
 }
 
-void CUpdateEngine::BeginUpdateRun() {
+std::uint64_t CUpdateEngine::BeginUpdateRun() {
+    const std::uint64_t run = TakeRunSlot();
+    if (run == 0) {
+        return 0;
+    }
     m_RunOutcome.store(UpdateOutcome::Failed);
     // Before the run becomes active: a receive loop that sees the run must not see the last
     // run's transfer state with it.
     m_Shared.TransferState.store(kStateNoImage);
     m_Shared.UpdateStopped.store(0);
     m_View.EnableUpdateButton(false);
+    return run;
 }
 
 void CUpdateEngine::StartVersionQuery() {
@@ -132,10 +183,10 @@ void CUpdateEngine::OnDeviceChange(std::uint32_t eventType) {
         case kDeviceNodesChanged: {
             const bool found = m_Hid.DetectDevice();
             if (!found) {
-                m_View.EnableUpdateButton(UpdateDeviceLocked());
+                ShowUpdateButton(UpdateDeviceLocked());
                 ShowVersionText(false);
             } else if (m_Hid.DeviceMode() == kDeviceModeReady) {
-                m_View.EnableUpdateButton(true);
+                ShowUpdateButton(true);
                 ShowVersionText(true);
             }
             break;
@@ -143,11 +194,11 @@ void CUpdateEngine::OnDeviceChange(std::uint32_t eventType) {
         case kDeviceArrival: {
             const bool found = m_Hid.DetectDevice();
             if (found && m_Hid.DeviceMode() == kDeviceModeReady) {
-                m_View.EnableUpdateButton(true);
+                ShowUpdateButton(true);
                 ShowVersionText(true);
                 StartVersionQuery();
             } else if (UpdateDeviceLocked()) {
-                m_View.EnableUpdateButton(true);
+                ShowUpdateButton(true);
             }
             break;
         }
@@ -166,7 +217,7 @@ void CUpdateEngine::OnDeviceChange(std::uint32_t eventType) {
 
 void CUpdateEngine::RefreshDeviceState() {
     const bool found = m_Hid.DetectDevice();
-    m_View.EnableUpdateButton(found || UpdateDeviceLocked());
+    ShowUpdateButton(found || UpdateDeviceLocked());
     ShowVersionText(found);
 }
 
@@ -174,35 +225,40 @@ void CUpdateEngine::Shutdown() {
     m_bShutdown.store(true);
     m_Workers.JoinAll();
     std::lock_guard lock(m_ReceiveLock);
-    if (m_Transfer.File.is_open()) {
-        m_Transfer.File.close();
-    }
+    m_Transfer.Image = {};
 }
 
-CUpdateEngine::PassResult CUpdateEngine::ReceivePass(int& consecutiveFailures) {
+CUpdateEngine::PassResult CUpdateEngine::ReceivePass(std::uint64_t run, IoFailures& failures) {
     HidIoStatus read;
     {
         std::lock_guard lock(m_ReceiveLock);
+        // The run may have ended while this loop waited for the lock (another loop handled its
+        // last reply): what comes now is not this run's to read.
+        if (run != 0 && !RunActive(run)) {
+            return PassResult::RunOver;
+        }
         read = m_Hid.ReadReport(m_InputReport);
         if (read == HidIoStatus::Ok) {
             HandleDeviceReport(kSendModeReport, m_InputReport);
         }
     }
-    if (read == HidIoStatus::Ok) {
-        consecutiveFailures = 0;
-        return PassResult::Continue;
-    }
     if (read == HidIoStatus::DeviceGone || read == HidIoStatus::NoHandle) {
         return PassResult::DeviceGone;
     }
-    const HidIoStatus poll = SendRequest(m_Hid, kRequestPoll, 0);
-    if (poll == HidIoStatus::DeviceGone || poll == HidIoStatus::NoHandle) {
-        return PassResult::DeviceGone;
+    const bool readFailed = read != HidIoStatus::Ok && read != HidIoStatus::TimedOut;
+    failures.FailedReads = readFailed ? failures.FailedReads + 1 : 0;
+    if (read != HidIoStatus::Ok) {
+        const HidIoStatus poll = SendRequest(m_Hid, kRequestPoll, 0);
+        if (poll == HidIoStatus::DeviceGone || poll == HidIoStatus::NoHandle) {
+            return PassResult::DeviceGone;
+        }
+        // Only a write that goes through shows the device can still be written to; reports the
+        // device keeps sending do not.
+        failures.FailedPolls = poll == HidIoStatus::Ok ? 0 : failures.FailedPolls + 1;
     }
-    const bool bothFailed = read != HidIoStatus::TimedOut && poll != HidIoStatus::Ok;
-    consecutiveFailures = bothFailed ? consecutiveFailures + 1 : 0;
-    return consecutiveFailures >= kMaxConsecutiveIoFailures ? PassResult::DeviceGone
-                                                            : PassResult::Continue;
+    const bool givenUp = failures.FailedPolls >= kMaxConsecutiveIoFailures ||
+                         failures.FailedReads >= kMaxConsecutiveIoFailures;
+    return givenUp ? PassResult::DeviceGone : PassResult::Continue;
 }
 
 void CUpdateEngine::VersionQueryWorker() {
@@ -216,41 +272,59 @@ void CUpdateEngine::VersionQueryWorker() {
     if (sent == HidIoStatus::DeviceGone || sent == HidIoStatus::NoHandle) {
         return;
     }
-    int failures = 0;
+    IoFailures failures;
     while (m_Shared.DeviceVersion.load() == kDeviceVersionUnknown && !m_bShutdown.load()) {
         // A query to a device that went away ends quietly; the notices update the window.
-        if (ReceivePass(failures) == PassResult::DeviceGone) {
+        if (ReceivePass(0, failures) == PassResult::DeviceGone) {
             return;
         }
     }
 }
 
-void CUpdateEngine::UpdateWorker() {
+void CUpdateEngine::SendUpdateRequest() {
+    // The last moment a stop request can keep the device from hearing of the run.
+    if (StopRequested()) {
+        std::lock_guard lock(m_ReceiveLock);
+        EndRun(UpdateOutcome::Cancelled);
+        return;
+    }
     if (SendRequest(m_Hid, kRequestUpdate, 0) != HidIoStatus::Ok) {
         std::lock_guard lock(m_ReceiveLock);
         FailTransfer();
     }
-    int failures = 0;
-    while (UpdateRunActive() && !m_bShutdown.load()) {
-        if (ReceivePass(failures) == PassResult::DeviceGone) {
+}
+
+void CUpdateEngine::UpdateWorker(std::uint64_t run) {
+    SendUpdateRequest();
+    IoFailures failures;
+    std::uint64_t stepsSeen = m_RunSteps.load();
+    auto lastStep = std::chrono::steady_clock::now();
+    while (RunActive(run) && !StopRequested()) {
+        const PassResult pass = ReceivePass(run, failures);
+        const auto now = std::chrono::steady_clock::now();
+        if (const std::uint64_t steps = m_RunSteps.load(); steps != stepsSeen) {
+            stepsSeen = steps;
+            lastStep = now;
+        }
+        const bool silent = now - lastStep > std::chrono::milliseconds(m_SilenceLimitMs.load());
+        if (pass == PassResult::DeviceGone || silent) {
             std::lock_guard lock(m_ReceiveLock);
-            if (UpdateRunActive()) {
+            if (RunActive(run)) {
                 FailTransfer();
             }
         }
     }
+    UpdateOutcome outcome;
     {
         // Waits for the loop that ended the run to finish with it (its result message), and
-        // ends a run that shutdown interrupted.
+        // ends a run that a stop interrupted.
         std::lock_guard lock(m_ReceiveLock);
-        if (UpdateRunActive()) {
+        if (RunActive(run)) {
             EndRun(UpdateOutcome::Cancelled);
         }
+        outcome = m_RunOutcome.load();
     }
-    if (!m_bShutdown.load()) {
-        RefreshDeviceState();
-    }
-    m_View.OnUpdateRunEnded(m_RunOutcome.load());
+    CloseRun(run, outcome);
 }
 
 void CUpdateEngine::DispatchReport(std::span<const std::uint8_t> report) {
@@ -302,18 +376,15 @@ void CUpdateEngine::EndRun(UpdateOutcome outcome) {
 }
 
 void CUpdateEngine::StopTransfer() {
-    if (m_Transfer.File.is_open()) {
-        m_Transfer.File.close();
-    }
+    m_Transfer.Image = {};
     m_Shared.UpdateStopped.store(1);
 }
 
+// The button comes back with the device refresh at the end of the run's worker: enabled here,
+// it would invite a press that the run, still finishing, has to refuse.
 void CUpdateEngine::FailTransfer() {
     EndRun(UpdateOutcome::Failed);
     m_View.ShowPrompt(Text(kTextFailure), kPromptNotice);
-    if (m_Hid.DevicePresent()) {
-        m_View.EnableUpdateButton(true);
-    }
 }
 
 }  // namespace tarvex

@@ -18,8 +18,24 @@
 //  - The shared values (UpdateStopped, DeviceVersion, TransferState, TotalLength) are atomics.
 // The destructor stops every worker and joins it; a view must let a blocked question return
 // when its window goes away.
+//
+// Runs. Every run (HID or drive copy) gets an identity when the button starts it and holds the
+// engine's one run slot until its worker has finished: result message, device refresh and all.
+// Only then can the next run start. Meanwhile only the run's own closing refresh, after its
+// result message, enables the button; device notices and the end of the transfer do not. A
+// worker serves its own run only, and OnUpdateRunEnded carries that run's outcome. It comes
+// after the slot was freed, so a view may start the next run from it.
+//
+// The image. Everything a run sends is read from the file once, when the user chose it, and
+// sent from that copy: a file that changes or goes away afterwards changes nothing.
+//
+// No run stays active forever: a failed write of the update request, the image header, a data
+// packet or the finish ends it with the failure text at once; so do kMaxConsecutiveIoFailures
+// failed polls or failed reads in a row, and a device that leaves the run where it is for the
+// silence limit.
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <mutex>
@@ -37,9 +53,15 @@
 
 namespace tarvex {
 
-// Consecutive receive passes whose read and poll both failed outright (not a time-out) after
-// which a device is taken as gone; keeps a broken handle from spinning a loop forever.
+// Consecutive failed polls, or consecutive reads that failed outright (not a time-out), after
+// which a device is taken as gone: it can no longer be written to, or read from.
 inline constexpr int kMaxConsecutiveIoFailures = 20;
+
+// How long a run may wait for the device to move it on (update ready, an acknowledgement) while
+// it polls, before it ends with the failure text. Far beyond anything a device in update mode
+// takes (erasing its flash included); the user's own time in the file dialog and the question
+// does not count.
+inline constexpr std::chrono::milliseconds kDeviceSilenceLimit{30'000};
 
 struct EngineShared {
     std::atomic<std::uint32_t> UpdateStopped{1};  // 0 while an update run is active
@@ -63,19 +85,32 @@ public:
     // version query as the result says.
     void Initialise();
     // The update button. Returns whether a run was started: the drive-copy run while a
-    // drive-mode device is present, else an HID update run. Starts nothing while either kind of
-    // run is active. When the update device cannot be opened for lack of permission, a worker
-    // shows the notice that says so (text 40); other open failures show nothing.
+    // drive-mode device is present, else an HID update run. Starts nothing while a run holds the
+    // slot or after a stop was requested. When the update device cannot be opened for lack of
+    // permission, a worker shows the notice that says so (text 40); other open failures show
+    // nothing.
     bool OnUsbUpdate();
-    // Marks an HID update run active and disables the button; OnUsbUpdate then starts the worker
-    // that drives it. Harnesses that feed replies through DispatchReport call it alone.
-    void BeginUpdateRun();
+    // Takes the run slot for a new HID update run, marks it active and disables the button;
+    // OnUsbUpdate then starts the worker that drives it. Returns the run's identity, or 0 (and
+    // changes nothing) while another run holds the slot. Harnesses that feed replies through
+    // DispatchReport call it alone; their run keeps the slot.
+    std::uint64_t BeginUpdateRun();
     void StartVersionQuery();
     void OnDeviceChange(std::uint32_t eventType);
+    // Detects and sets the version text; enables the button only while no run holds the slot.
     void RefreshDeviceState();
     void ShowVersionText(bool show);
     // Stops the receive loops and joins every worker; a run still active ends without a message.
     void Shutdown();
+
+    // --- set up before Initialise ---
+    // A flag that another party (a signal handler) sets to stop: from then on no run starts, a
+    // run whose update request is not written yet writes nothing, and a run in progress ends as
+    // cancelled at its next receive pass (one it is finishing still ends as it does). Unlike
+    // Shutdown it joins nothing. The flag must outlive the engine.
+    void WatchStopRequest(const std::atomic<bool>& stopRequested);
+    // Replaces kDeviceSilenceLimit, for tests that make a device fall silent.
+    void SetDeviceSilenceLimit(std::chrono::milliseconds limit);
 
     // --- receive-loop side (under m_ReceiveLock) ---
     // `report` is what ReadReport delivered: report byte 1 onward.
@@ -83,6 +118,8 @@ public:
     // `reply` starts at report byte 6 (the reply code).
     void TransferStep(std::uint8_t sendMode, std::span<const std::uint8_t> reply);
     int SelectFirmwareImage(std::uint8_t sendMode);
+    // The payload length of the image chosen for this run (held in memory since the choice),
+    // 0 when no image is held.
     std::uint32_t ImageTotalLength();
     void StopTransfer();
     void FailTransfer();
@@ -98,21 +135,41 @@ public:
     // What the volume said when the last run's copy failed (CopyFailed), else None.
     FileWriteError LastDriveCopyWriteError() const { return m_DriveCopyWriteError.load(); }
     UpdateOutcome LastRunOutcome() const { return m_RunOutcome.load(); }
+    // Whether a run holds the slot: from the press until its worker has finished.
+    bool RunInProgress() const { return m_RunInProgress.load() != 0; }
+    // Whether a version query still reads (it ends with the device's answer or its going).
+    bool VersionQueryRunning() const { return m_VersionQueriesReading.load() > 0; }
     std::string VersionText() const;
     std::size_t RunningWorkers() const { return m_Workers.RunningCount(); }
     CHid& Hid() { return m_Hid; }
 
 private:
-    enum class PassResult { Continue, DeviceGone };
+    enum class PassResult { Continue, DeviceGone, RunOver };
+    struct IoFailures {
+        int FailedPolls = 0;  // in a row; a poll that goes through resets it
+        int FailedReads = 0;  // in a row; a read that brings a report or times out resets it
+    };
+
+    bool StopRequested() const;
+    bool RunActive(std::uint64_t run) const;
+    std::uint64_t TakeRunSlot();
+    // The end of a run's worker: refreshes the device state (the run may enable the button),
+    // frees the slot, then tells the view.
+    void CloseRun(std::uint64_t run, UpdateOutcome outcome);
+    // The button as device notices and detections see it: enabling waits for the run's end.
+    void ShowUpdateButton(bool enable);
 
     void VersionQueryWorker();
-    void UpdateWorker();
-    PassResult ReceivePass(int& consecutiveFailures);
+    void UpdateWorker(std::uint64_t run);
+    void SendUpdateRequest();
+    // One pass of the receive loop. With `run` other than 0 the pass serves that run only, and
+    // reads nothing once it has ended.
+    PassResult ReceivePass(std::uint64_t run, IoFailures& failures);
     void EndRun(UpdateOutcome outcome);
     void FinishRun();
     void StepHeaderAcknowledged(std::uint8_t sendMode);
     void StepSendNextChunk(std::uint8_t sendMode);
-    bool SendChunk(std::uint8_t sendMode, std::uint32_t expectedAtLeast);
+    bool SendChunk(std::uint8_t sendMode);
     void RecordDeviceVersion(std::uint32_t version);
     std::string Text(std::int32_t index) const;
     // The last detection saw the update device but this user may not open it (the device node's
@@ -127,7 +184,7 @@ private:
         DriveCopyFailure Failure = DriveCopyFailure::None;  // None without a volume: shut down
     };
     bool StartDriveCopy();
-    void DriveCopyThread();
+    void DriveCopyThread(std::uint64_t run);
     UpdateOutcome DriveCopyUpdate();
     std::vector<std::string> OwnDriveModeDevices();
     DriveTarget AwaitImageDrive();
@@ -146,12 +203,20 @@ private:
     EngineShared m_Shared;
     std::atomic<UpdateOutcome> m_RunOutcome{UpdateOutcome::Failed};
     std::atomic<bool> m_bShutdown{false};
+    std::atomic<const std::atomic<bool>*> m_pStopRequest{nullptr};
+    std::atomic<std::int64_t> m_SilenceLimitMs{kDeviceSilenceLimit.count()};
+    // The run slot: the identity of the run whose worker has not finished, 0 when none.
+    std::atomic<std::uint64_t> m_RunInProgress{0};
+    std::atomic<std::uint64_t> m_LastRunId{0};
+    // Counts the steps by which the device moved the current run on; the update worker watches
+    // it for the silence limit.
+    std::atomic<std::uint64_t> m_RunSteps{0};
     // Version-query loops still reading; an update run started meanwhile shares their
     // connection rather than opening a second one (see OnUsbUpdate).
     std::atomic<int> m_VersionQueriesReading{0};
 
     const DriveCopyServices m_DriveCopy;
-    std::atomic<bool> m_bDriveCopyActive{false};  // one drive-copy run at a time
+    std::atomic<bool> m_bDriveCopyActive{false};  // the run in the slot is a drive copy
     std::atomic<DriveCopyFailure> m_DriveCopyFailure{DriveCopyFailure::None};
     std::atomic<FileWriteError> m_DriveCopyWriteError{FileWriteError::None};
 
@@ -159,7 +224,6 @@ private:
     std::array<std::uint8_t, kHidReportSize> m_InputReport{};
     TransferContext m_Transfer;
     std::filesystem::path m_ImagePath;
-    std::uint32_t m_HeaderOffset = 0;
 
     mutable std::mutex m_VersionTextLock;
     std::string m_VersionText;

@@ -45,7 +45,9 @@ public:
     // The open-file dialog: a chosen path, or nothing when the user cancelled.
     virtual std::optional<std::filesystem::path> AskImagePath(
         const std::string& filter, const std::filesystem::path& initialFolder) = 0;
-    // Called on the update worker once a run has ended and the device state was refreshed.
+    // Called on the run's worker as its last act, once the run has ended, its result message
+    // was closed and the device state refreshed; the engine takes the next press from then on.
+    // `outcome` is this run's.
     virtual void OnUpdateRunEnded(UpdateOutcome outcome) = 0;
     // A drive-copy run waits, at most `limit`, for the device's volume to be mounted, and goes
     // on by itself once it is. Called once per run that waits; a view may show nothing.

@@ -13,6 +13,8 @@ namespace {
 constexpr const wchar_t* kWindowClassName = L"TarvexDeviceNotices";
 constexpr UINT kRegisterHidMessage = WM_APP + 1;
 constexpr UINT kUnregisterHidMessage = WM_APP + 2;
+constexpr int kRegistrationAttempts = 20;
+constexpr DWORD kRegistrationRetryMs = 100;
 
 HDEVNOTIFY RegisterForClass(HWND window, const GUID& interfaceClass) {
     DEV_BROADCAST_DEVICEINTERFACE_W filter{};
@@ -86,7 +88,15 @@ bool CWinDeviceNotices::CreateNoticeWindow() {
     if (window == nullptr) {
         return false;
     }
-    m_hUsbNotify = RegisterForClass(window, kUsbDeviceInterfaceClass);
+    // The registration goes to the system's plug-and-play service, which may still be starting
+    // when the program does (seen under wine at the start of a session): it is asked again for
+    // a short while before the source gives up.
+    for (int attempt = 0; attempt < kRegistrationAttempts && m_hUsbNotify == nullptr; ++attempt) {
+        if (attempt > 0) {
+            ::Sleep(kRegistrationRetryMs);
+        }
+        m_hUsbNotify = RegisterForClass(window, kUsbDeviceInterfaceClass);
+    }
     if (m_hUsbNotify == nullptr) {
         ::DestroyWindow(window);
         return false;

@@ -3,19 +3,121 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <future>
+#include <mutex>
 #include <regex>
 #include <sstream>
+#include <thread>
 
 #include "cli/CliApp.h"
+#include "cli/ImageFileCheck.h"
 #include "cli/ReportTrace.h"
 #include "sim/SampleImage.h"
 #include "sim/VirtualHidPort.h"
 #include "tests/cli/AnswerPipe.h"
+#include "tests/update/EngineTestSupport.h"
 
 namespace tarvex {
 namespace {
 
 using ::testing::HasSubstr;
+using ::testing::Not;
+
+// The bound a test states for the program to end once it should: generous, never a measurement.
+constexpr std::chrono::seconds kEndBound{5};
+
+const std::string kPermissionText =
+    "The update device was found but cannot be opened: permission denied.";
+
+// An output stream that worker threads may write while the test reads it, and that a test can
+// wait on.
+class CSyncedStream final : public std::ostream {
+public:
+    CSyncedStream() : std::ostream(&m_Buffer) {}
+    std::string str() const { return m_Buffer.Text(); }
+    void str(const std::string& text) { m_Buffer.Replace(text); }
+    // Whether `part` was written within `bound`.
+    bool WaitFor(const std::string& part, std::chrono::milliseconds bound) {
+        return m_Buffer.WaitFor(part, bound);
+    }
+
+private:
+    class CBuffer final : public std::streambuf {
+    public:
+        std::string Text() const {
+            std::lock_guard lock(m_Lock);
+            return m_Text;
+        }
+        void Replace(const std::string& text) {
+            std::lock_guard lock(m_Lock);
+            m_Text = text;
+        }
+        bool WaitFor(const std::string& part, std::chrono::milliseconds bound) {
+            std::unique_lock lock(m_Lock);
+            return m_Changed.wait_for(lock, bound,
+                                      [&] { return m_Text.find(part) != std::string::npos; });
+        }
+
+    protected:
+        int_type overflow(int_type c) override {
+            if (c != traits_type::eof()) {
+                const char ch = traits_type::to_char_type(c);
+                xsputn(&ch, 1);
+            }
+            return traits_type::not_eof(c);
+        }
+        std::streamsize xsputn(const char* text, std::streamsize count) override {
+            std::lock_guard lock(m_Lock);
+            m_Text.append(text, static_cast<std::size_t>(count));
+            m_Changed.notify_all();
+            return count;
+        }
+
+    private:
+        mutable std::mutex m_Lock;
+        std::condition_variable m_Changed;
+        std::string m_Text;
+    };
+    CBuffer m_Buffer;
+};
+
+// A USB list that calls a hook when listed: detection lists it first, also the one that ends a
+// run.
+class CHookedUsbList final : public CUsbDeviceList {
+public:
+    explicit CHookedUsbList(CUsbDeviceList& inner) : m_Inner(inner) {}
+    std::vector<UsbDeviceInfo> ListUsbDevices() override {
+        if (OnList) {
+            OnList();
+        }
+        return m_Inner.ListUsbDevices();
+    }
+    std::function<void()> OnList;
+
+private:
+    CUsbDeviceList& m_Inner;
+};
+
+// Lets the first open through (the detection's) and refuses the others as a device node whose
+// permissions changed in between would.
+class CRefusingLaterOpens final : public CHidPort {
+public:
+    explicit CRefusingLaterOpens(CHidPort& inner) : m_Inner(inner) {}
+    std::vector<HidInterfaceInfo> ListHidInterfaces() override {
+        return m_Inner.ListHidInterfaces();
+    }
+    HidOpenResult OpenHidInterface(const std::string& path) override {
+        if (m_Opens.fetch_add(1) == 0) {
+            return m_Inner.OpenHidInterface(path);
+        }
+        return {nullptr, HidOpenError::PermissionDenied};
+    }
+
+private:
+    CHidPort& m_Inner;
+    std::atomic<int> m_Opens{0};
+};
 
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
@@ -73,7 +175,25 @@ struct CliFixture : ::testing::Test {
 
     int Run(int inputFd = -1) {
         const CliStreams streams{out, err, inputFd, inputFd >= 0, false};
-        return RunCli(options, CliPlatform{port, usb, *language}, streams, stop);
+        return RunCli(options, CliPlatform{*pPort, *pUsb, *language}, streams, stop);
+    }
+    // The program on a thread of its own, for a test that interrupts it.
+    std::future<int> RunInBackground() {
+        return std::async(std::launch::async, [this] { return Run(); });
+    }
+    // The status of a program run in the background, once it ended within kEndBound.
+    std::optional<int> StatusOf(std::future<int>& run) {
+        if (run.wait_for(kEndBound) != std::future_status::ready) {
+            ADD_FAILURE() << "the program did not end; out: " << out.str() << "; err: " << err.str()
+                          << "; the device took " << device->UpdateRequestCount()
+                          << " update requests, " << device->DataPacketCount() << " data packets, "
+                          << device->FinishCount() << " finish commands";
+            stop.store(true);
+            device->HoldReplies(false);
+            run.wait();
+            return std::nullopt;
+        }
+        return run.get();
     }
 
     std::filesystem::path folder;
@@ -83,12 +203,14 @@ struct CliFixture : ::testing::Test {
         std::make_shared<sim::CVirtualUpdateDevice>();
     sim::CVirtualHidPort port;
     sim::CVirtualUsbDeviceList usb;
+    CHidPort* pPort = &port;
+    CUsbDeviceList* pUsb = &usb;
     CFixedUiLanguage english{kLanguageEnglishUs};
     CFixedUiLanguage chinese{kLanguageChineseSimplifiedPrc};
     const CUiLanguage* language = &english;
     CliOptions options;
-    std::ostringstream out;
-    std::ostringstream err;
+    CSyncedStream out;
+    CSyncedStream err;
     std::atomic<bool> stop{false};
 };
 
@@ -157,15 +279,124 @@ TEST_F(CliFixture, TheQuestionIsAnsweredOnTheTerminal) {
     }
 }
 
-TEST_F(CliFixture, MissingImageAndAbsentDeviceAreNamed) {
-    options.ImagePath = folder / "nowhere.dat";
-    EXPECT_EQ(Run(), kExitUsage);
-    EXPECT_THAT(err.str(), HasSubstr("nowhere.dat"));
+TEST_F(CliFixture, ImagesThatCannotBeReadAreNamedWithTheReason) {
+    std::filesystem::create_directories(folder / "a folder.dat");
+    struct Case {
+        std::filesystem::path path;
+        std::string line;
+    };
+    const std::vector<Case> cases = {
+        {folder / "nowhere.dat",
+         "Firmware image '" + (folder / "nowhere.dat").string() + "' does not exist."},
+        {folder / "nowhere" / "image.dat",
+         "Firmware image '" + (folder / "nowhere" / "image.dat").string() + "' does not exist."},
+        {folder / "a folder.dat",
+         "Firmware image '" + (folder / "a folder.dat").string() + "' is not a regular file."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        err.str("");
+        options.ImagePath = c.path;
+        EXPECT_EQ(Run(), kExitUsage);
+        EXPECT_EQ(err.str(), c.line + "\n");
+    }
+    EXPECT_TRUE(device->Record().empty());
+}
 
-    options.ImagePath = image;
+TEST(ImageFileCheckTest, TheSystemsErrorDecidesTheReason) {
+    const std::vector<std::pair<std::errc, ImageFileProblem>> cases = {
+        {std::errc::no_such_file_or_directory, ImageFileProblem::Missing},
+        {std::errc::not_a_directory, ImageFileProblem::Missing},
+        {std::errc::permission_denied, ImageFileProblem::PermissionDenied},
+        {std::errc::operation_not_permitted, ImageFileProblem::PermissionDenied},
+        {std::errc::is_a_directory, ImageFileProblem::NotRegularFile},
+        {std::errc::io_error, ImageFileProblem::Unreadable},
+        {std::errc::too_many_symbolic_link_levels, ImageFileProblem::Unreadable},
+    };
+    for (const auto& [error, problem] : cases) {
+        EXPECT_EQ(ClassifyImageFileError(std::make_error_code(error)), problem)
+            << std::make_error_code(error).message();
+    }
+    EXPECT_EQ(DescribeImageFileProblem("/x/a.dat", {ImageFileProblem::PermissionDenied, {}}),
+              "Firmware image '/x/a.dat' cannot be read: permission denied (check the file's "
+              "permissions and those of the folders above it).");
+    EXPECT_EQ(DescribeImageFileProblem("/x/a.dat", {ImageFileProblem::Unreadable,
+                                                    std::make_error_code(std::errc::io_error)}),
+              "Firmware image '/x/a.dat' cannot be read: " +
+                  std::make_error_code(std::errc::io_error).message() + ".");
+}
+
+TEST_F(CliFixture, AnAbsentDeviceIsNamed) {
     device->Unplug();
     EXPECT_EQ(Run(), kExitUpdateFailed);
     EXPECT_THAT(err.str(), HasSubstr("No updatable device"));
+}
+
+// Both places where the program learns that it may not open the device say so with the
+// permission text: the detection, and the press after a detection that could open it.
+TEST_F(CliFixture, ADeviceThisUserMayNotOpenGetsThePermissionText) {
+    options.AssumeYes = true;
+    port.SetOpenError(HidOpenError::PermissionDenied);
+    EXPECT_EQ(Run(), kExitUpdateFailed);
+    EXPECT_THAT(err.str(), HasSubstr(kPermissionText));
+    EXPECT_THAT(err.str(), Not(HasSubstr("No updatable device")));
+
+    port.SetOpenError(HidOpenError::None);
+    err.str("");
+    CRefusingLaterOpens refusing(port);
+    pPort = &refusing;
+    EXPECT_EQ(Run(), kExitUpdateFailed);
+    EXPECT_THAT(err.str(), HasSubstr(kPermissionText));
+    EXPECT_THAT(err.str(), Not(HasSubstr("could not be opened")));
+    EXPECT_TRUE(device->Record().empty()) << "nothing reached the device";
+}
+
+// Ctrl-C while the program waits for the device's version: nothing is written, status 3.
+TEST_F(CliFixture, CtrlCBeforeTheUpdateRequestWritesNothing) {
+    options.AssumeYes = true;
+    device->HoldReplies(true);  // the version comes late
+    auto run = RunInBackground();
+    ASSERT_TRUE(testing::WaitUntil([&] { return device->VersionQueryCount() == 1; }, kEndBound));
+    stop.store(true);
+    EXPECT_EQ(StatusOf(run), kExitCancelled);
+    EXPECT_EQ(device->UpdateRequestCount(), 0U);
+    EXPECT_EQ(Lines(out.str()).back(), "Cancelled: no firmware was sent to the device.");
+}
+
+// Ctrl-C during the transfer stops it: no finish, status 3, and the last line says the device
+// did not get the whole update.
+TEST_F(CliFixture, CtrlCDuringTheTransferSaysTheUpdateIsIncomplete) {
+    options.AssumeYes = true;
+    device->SetPacketFault(5, sim::PacketFault::Silence);  // the transfer waits at packet 5
+    auto run = RunInBackground();
+    ASSERT_TRUE(testing::WaitUntil([&] { return device->DataPacketCount() == 4; }, kEndBound));
+    stop.store(true);
+    EXPECT_EQ(StatusOf(run), kExitCancelled);
+    EXPECT_EQ(device->FinishCount(), 0U);
+    EXPECT_EQ(Lines(out.str()).back(),
+              "Cancelled during the transfer: the device did not get the whole update. Run the "
+              "update again.");
+}
+
+// Ctrl-C that comes once the run has succeeded (here: while its worker refreshes the device
+// state after the success message, and held there until the program has seen it) must not turn
+// the success into a cancellation.
+TEST_F(CliFixture, CtrlCAfterTheRunSucceededStillReportsTheSuccess) {
+    options.AssumeYes = true;
+    CHookedUsbList hooked(usb);
+    pUsb = &hooked;
+    std::atomic<bool> fired{false};
+    hooked.OnList = [&] {
+        if (device->FinishCount() == 1 && !fired.exchange(true)) {
+            stop.store(true);
+            err.WaitFor("Interrupted", kEndBound);
+        }
+    };
+    auto run = RunInBackground();
+    EXPECT_EQ(StatusOf(run), kExitSuccess);
+    EXPECT_TRUE(fired.load());
+    EXPECT_EQ(Lines(out.str()).back(), "Firmware upgraded successful!");
+    EXPECT_EQ(device->ReceivedPayload(), sim::SamplePayload(spec));
 }
 
 TEST_F(CliFixture, TraceShowsEveryReportBothWays) {

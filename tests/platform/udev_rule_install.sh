@@ -24,4 +24,10 @@ fi
 if grep -q 'uaccess' <<<"$(grep -F 'ATTRS{idVendor}' <<<"$active")"; then
     echo "FAIL: access is granted by a parent's vendor:"; echo "$active"; exit 1
 fi
+# Runtime power management off for the devices in update mode (tried on a real device with
+# udevd in the guest of tests/vm).
+power='ACTION!="remove", SUBSYSTEM=="usb", ENV{DEVTYPE}=="usb_device", ATTR{idVendor}=="3a7e", ATTR{idProduct}=="6a0[1-6]|6a11", TEST=="power/control", ATTR{power/control}="on"'
+if ! grep -qxF "$power" "$rule"; then
+    echo "FAIL: no power rule; rule lines are:"; grep -vE '^[[:space:]]*(#|$)' "$rule"; exit 1
+fi
 echo "ok   $rule"

@@ -26,18 +26,46 @@ std::vector<std::uint8_t> Counting(std::size_t count, std::uint8_t first) {
     return bytes;
 }
 
-// A header in file order whose PayloadLength (bytes 8..11) is `payloadLength`.
-std::array<std::uint8_t, kImageHeaderSize> FileOrderHeader(std::uint32_t payloadLength) {
-    std::array<std::uint8_t, kImageHeaderSize> header{};
-    std::iota(header.begin(), header.end(), std::uint8_t{0x40});
-    for (std::size_t i = 0; i < 4; ++i) {
-        header[8 + i] = static_cast<std::uint8_t>(payloadLength >> (8 * i));
+// An image header's four words and twelve device bytes, written out in both byte orders by
+// hand: the device must read the host's wire order on its own, so neither side's encoder may
+// build what the other is checked against.
+struct HeaderFields {
+    std::uint32_t Version = 0x00020073;  // 1.15, beta 2
+    std::uint32_t TargetAddress = 0x08004000;
+    std::uint32_t PayloadLength = 64;
+    std::uint32_t DeviceWord = 0xA1B2C3D4;
+};
+
+void AppendWord(std::vector<std::uint8_t>& bytes, std::uint32_t word, bool bigEndian) {
+    for (int i = 0; i < 4; ++i) {
+        const int shift = bigEndian ? 24 - 8 * i : 8 * i;
+        bytes.push_back(static_cast<std::uint8_t>(word >> shift));
     }
-    return header;
 }
 
-ReportBody HeaderBody(const std::array<std::uint8_t, kImageHeaderSize>& fileOrder) {
-    return EncodeCommandPacket(kCommandImageHeader, ImageHeaderForDevice(fileOrder));
+std::vector<std::uint8_t> HeaderBytes(const HeaderFields& fields, bool bigEndian) {
+    std::vector<std::uint8_t> bytes;
+    for (const std::uint32_t word :
+         {fields.Version, fields.TargetAddress, fields.PayloadLength, fields.DeviceWord}) {
+        AppendWord(bytes, word, bigEndian);
+    }
+    for (std::uint8_t b = 0x40; b < 0x4C; ++b) {
+        bytes.push_back(b);
+    }
+    return bytes;
+}
+
+std::vector<std::uint8_t> FileOrderHeader(std::uint32_t payloadLength) {
+    return HeaderBytes(HeaderFields{.PayloadLength = payloadLength}, false);
+}
+
+// The image header command as the host sends it: 81 23 00 16 1F 00 01 1C 00, then the header
+// with its first four words big-endian.
+ReportBody HeaderBody(std::uint32_t payloadLength) {
+    ReportBody body = {0x23, 0x00, 0x16, 0x1F, 0x00, 0x01, 0x1C, 0x00};
+    const auto wire = HeaderBytes(HeaderFields{.PayloadLength = payloadLength}, true);
+    body.insert(body.end(), wire.begin(), wire.end());
+    return body;
 }
 
 ReportBody DataBody(const std::vector<std::uint8_t>& chunk) {
@@ -63,7 +91,7 @@ TEST(VirtualUpdateDevice, AnswersEachKindOfPacket) {
          {kUpdateReady},
          &CVirtualUpdateDevice::UpdateRequestCount,
          1},
-        {"image header", HeaderBody(FileOrderHeader(64)), {kAck}, nullptr, 0},
+        {"image header", HeaderBody(64), {kAck}, nullptr, 0},
         {"data packet",
          DataBody(Counting(kChunkSize, 0)),
          {kAck},
@@ -126,8 +154,7 @@ TEST(VirtualUpdateDevice, AssemblesAChunkSplitOverTwoReports) {
 
 TEST(VirtualUpdateDevice, CutsThePayloadToTheHeaderAndKeepsTheHeaderInFileOrder) {
     CVirtualUpdateDevice device;
-    const auto header = FileOrderHeader(40);
-    ASSERT_EQ(Write(device, HeaderBody(header)), HidIoStatus::Ok);
+    ASSERT_EQ(Write(device, HeaderBody(40)), HidIoStatus::Ok);
     const auto bytes = Counting(64, 0);
     ASSERT_EQ(Write(device, DataBody({bytes.begin(), bytes.begin() + 32})), HidIoStatus::Ok);
     ASSERT_EQ(Write(device, DataBody({bytes.begin() + 32, bytes.end()})), HidIoStatus::Ok);
@@ -135,8 +162,22 @@ TEST(VirtualUpdateDevice, CutsThePayloadToTheHeaderAndKeepsTheHeaderInFileOrder)
     EXPECT_EQ(device.ReceivedDataBytes(), bytes);
     EXPECT_EQ(device.ReceivedPayload(),
               std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + 40));
-    EXPECT_EQ(device.ReceivedImageHeader(),
-              std::vector<std::uint8_t>(header.begin(), header.end()));
+    EXPECT_EQ(device.ReceivedImageHeader(), FileOrderHeader(40));
+}
+
+// A header whose words arrive in file order (little-endian) is read as the device reads it:
+// most significant byte first, so the fields it understood are not the image's.
+TEST(VirtualUpdateDevice, ReadsTheHeaderWordsMostSignificantByteFirst) {
+    CVirtualUpdateDevice device;
+    ReportBody littleEndian = {0x23, 0x00, 0x16, 0x1F, 0x00, 0x01, 0x1C, 0x00};
+    const auto fileOrder = FileOrderHeader(40);
+    littleEndian.insert(littleEndian.end(), fileOrder.begin(), fileOrder.end());
+    ASSERT_EQ(Write(device, littleEndian), HidIoStatus::Ok);
+    ASSERT_TRUE(device.ReceivedImageHeader().has_value());
+    EXPECT_NE(device.ReceivedImageHeader(), fileOrder);
+    // Bytes 28 00 00 00 read most significant first: a payload of 0x28000000 bytes.
+    EXPECT_EQ(device.ReceivedImageHeader()->at(11), 0x28);
+    EXPECT_EQ(device.ReceivedImageHeader()->at(8), 0x00);
 }
 
 TEST(VirtualUpdateDevice, FaultTakesThePlaceOfOneAnswer) {
@@ -160,9 +201,8 @@ TEST(VirtualUpdateDevice, FaultTakesThePlaceOfOneAnswer) {
         // Packet 2 is the first data packet: the poll, version query and finish between the
         // answered packets do not count.
         device.SetPacketFault(2, c.Fault, 0x18);
-        for (const auto& body :
-             {kUpdateRequest, kPoll, kVersionQuery, HeaderBody(FileOrderHeader(64)), kFinish,
-              DataBody(Counting(32, 0)), DataBody(Counting(32, 32))}) {
+        for (const auto& body : {kUpdateRequest, kPoll, kVersionQuery, HeaderBody(64), kFinish,
+                                 DataBody(Counting(32, 0)), DataBody(Counting(32, 32))}) {
             ASSERT_EQ(Write(device, body), HidIoStatus::Ok);
         }
         std::vector<HidReport> expected = {kUpdateReady, versionReply, kAck};
@@ -178,7 +218,7 @@ TEST(VirtualUpdateDevice, DisappearsOnTheFaultedPacket) {
     CVirtualUpdateDevice device;
     device.SetPacketFault(1, PacketFault::Disappear);
     ASSERT_EQ(Write(device, kUpdateRequest), HidIoStatus::Ok);
-    EXPECT_EQ(Write(device, HeaderBody(FileOrderHeader(64))), HidIoStatus::DeviceGone);
+    EXPECT_EQ(Write(device, HeaderBody(64)), HidIoStatus::DeviceGone);
     EXPECT_FALSE(device.Attached());
     HidReport reply{};
     EXPECT_EQ(device.SendInputReport(reply, milliseconds(0)), HidIoStatus::DeviceGone);
@@ -186,12 +226,62 @@ TEST(VirtualUpdateDevice, DisappearsOnTheFaultedPacket) {
     EXPECT_EQ(device.PollCount(), 0u);
 }
 
+// Refused writes never reach the device: the refused packet keeps its number, and only the
+// report that carries it is refused, not a poll before it.
+TEST(VirtualUpdateDevice, RefusesTheWritesItIsToldTo) {
+    CVirtualUpdateDevice device;
+    device.RefuseWriteOf(1);
+    EXPECT_EQ(Write(device, kUpdateRequest), HidIoStatus::Ok);
+    EXPECT_EQ(Write(device, kPoll), HidIoStatus::Ok);
+    EXPECT_EQ(Write(device, HeaderBody(64)), HidIoStatus::Failed);
+    EXPECT_FALSE(device.ReceivedImageHeader().has_value());
+    EXPECT_EQ(Write(device, HeaderBody(64)), HidIoStatus::Ok) << "refused once only";
+    EXPECT_EQ(ReadableReplies(device), (std::vector<HidReport>{kUpdateReady, kAck}));
+
+    device.RefuseWritesAfter(2);
+    EXPECT_EQ(Write(device, DataBody(Counting(32, 0))), HidIoStatus::Ok);
+    for (const auto& body : {kPoll, kFinish, DataBody(Counting(32, 32))}) {
+        EXPECT_EQ(Write(device, body), HidIoStatus::Failed);
+    }
+    EXPECT_EQ(device.DataPacketCount(), 1u);
+    EXPECT_EQ(device.PollCount(), 1u);
+    EXPECT_EQ(device.FinishCount(), 0u);
+    EXPECT_TRUE(device.Attached());
+    device.ClearFaults();
+    EXPECT_EQ(Write(device, kFinish), HidIoStatus::Ok);
+}
+
+TEST(VirtualUpdateDevice, HeldRepliesWaitForTheRelease) {
+    CVirtualUpdateDevice device;
+    device.HoldReplies(true);
+    ASSERT_EQ(Write(device, kUpdateRequest), HidIoStatus::Ok);
+    ASSERT_EQ(Write(device, kVersionQuery), HidIoStatus::Ok);
+    HidReport reply{};
+    EXPECT_EQ(device.SendInputReport(reply, milliseconds(10)), HidIoStatus::TimedOut);
+    EXPECT_EQ(device.QueuedReplyCount(), 2u);
+
+    // A reader already waiting is woken by the release.
+    std::promise<void> readerStarted;
+    const auto started = readerStarted.get_future();
+    HidIoStatus status = HidIoStatus::TimedOut;
+    std::thread reader([&] {
+        readerStarted.set_value();
+        status = device.SendInputReport(reply, kGenerousTimeout);
+    });
+    started.wait();
+    device.HoldReplies(false);
+    reader.join();
+    EXPECT_EQ(status, HidIoStatus::Ok);
+    EXPECT_EQ(reply, kUpdateReady);
+    EXPECT_EQ(device.QueuedReplyCount(), 1u);
+}
+
 TEST(VirtualUpdateDevice, PacketNumbersRestartWithEverySessionAndReset) {
     CVirtualUpdateDevice device;
     device.SetPacketFault(1, PacketFault::FailureReply);
     const auto opening = [&] {
         EXPECT_EQ(Write(device, kUpdateRequest), HidIoStatus::Ok);
-        EXPECT_EQ(Write(device, HeaderBody(FileOrderHeader(64))), HidIoStatus::Ok);
+        EXPECT_EQ(Write(device, HeaderBody(64)), HidIoStatus::Ok);
         return ReadableReplies(device);
     };
     const std::vector<HidReport> faulted = {kUpdateReady, FailureReply(0x15)};
@@ -209,8 +299,8 @@ TEST(VirtualUpdateDevice, PacketNumbersRestartWithEverySessionAndReset) {
 TEST(VirtualUpdateDevice, SilentDeviceCountsButNeverAnswers) {
     CVirtualUpdateDevice device;
     device.SetSilent(true);
-    for (const auto& body : {kUpdateRequest, HeaderBody(FileOrderHeader(64)), kVersionQuery,
-                             DataBody(Counting(32, 0))}) {
+    for (const auto& body :
+         {kUpdateRequest, HeaderBody(64), kVersionQuery, DataBody(Counting(32, 0))}) {
         ASSERT_EQ(Write(device, body), HidIoStatus::Ok);
     }
     EXPECT_TRUE(ReadableReplies(device).empty());
@@ -240,7 +330,7 @@ TEST(VirtualUpdateDevice, RecordsEveryReportBothWaysAndResetForgetsThem) {
     EXPECT_EQ(record[2].Direction, ReportDirection::FromDevice);
     EXPECT_EQ(record[2].Bytes, injected);
 
-    ASSERT_EQ(Write(device, HeaderBody(FileOrderHeader(8))), HidIoStatus::Ok);
+    ASSERT_EQ(Write(device, HeaderBody(8)), HidIoStatus::Ok);
     ASSERT_EQ(Write(device, DataBody(Counting(8, 0))), HidIoStatus::Ok);
     device.Reset();
     EXPECT_TRUE(device.Record().empty());

@@ -10,7 +10,6 @@
 #include "hid/DeviceIdentity.h"
 #include "sim/VirtualDeviceNotices.h"
 #include "tests/update/EngineTestSupport.h"
-#include "ui/LocalizedText.h"
 #include "update/DeviceNoticePump.h"
 
 namespace tarvex::testing {
@@ -233,9 +232,12 @@ TEST_F(DeviceChangeFixture, PluggingInEnablesTheButtonAndAsksTheVersionOnce) {
 
 // --- the update device is attached but will not open ---
 
+// Text 40 as the user reads it (English).
 const std::string& PermissionText() {
     static const std::string text =
-        LoadLocalizedString(kTextDevicePermissionDenied, kLanguageEnglishUs);
+        "The update device was found but cannot be opened: permission denied.\r\n"
+        "Install the udev rule that comes with this program (60-tarvex-update.rules) and plug "
+        "the device in again.";
     return text;
 }
 

@@ -1,11 +1,12 @@
 #include "tests/update/EngineTestSupport.h"
 
+#include <sstream>
 #include <thread>
 
 namespace tarvex::testing {
 
-bool WaitUntil(const std::function<bool()>& condition) {
-    const auto deadline = std::chrono::steady_clock::now() + kHangGuard;
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds bound) {
+    const auto deadline = std::chrono::steady_clock::now() + bound;
     while (!condition()) {
         if (std::chrono::steady_clock::now() > deadline) {
             return false;
@@ -37,13 +38,32 @@ std::filesystem::path EngineFixture::UseImage(const sim::SampleImageSpec& spec) 
     return path;
 }
 
-std::optional<UpdateOutcome> EngineFixture::RunUpdate() {
+std::optional<UpdateOutcome> EngineFixture::RunUpdate(std::chrono::milliseconds bound) {
     m_pEngine->Initialise();
     if (!m_pEngine->OnUsbUpdate()) {
         ADD_FAILURE() << "the update button started nothing";
         return std::nullopt;
     }
-    return m_View.WaitForRunEnd();
+    const auto outcome = m_View.WaitForRunEnd(bound);
+    if (!outcome) {
+        ADD_FAILURE() << "the run did not end within " << bound.count() << " ms; " << WhatWasSeen();
+    }
+    return outcome;
+}
+
+std::string EngineFixture::WhatWasSeen() const {
+    std::ostringstream seen;
+    seen << "the device took " << (m_pDevice->ReceivedImageHeader() ? "a" : "no") << " header, "
+         << m_pDevice->DataPacketCount() << " data packets ("
+         << m_pDevice->ReceivedDataBytes().size() << " bytes), " << m_pDevice->PollCount()
+         << " polls, " << m_pDevice->FinishCount() << " finish commands; transfer state "
+         << TransferStateName(m_pEngine->Shared().TransferState.load()) << ", run "
+         << (m_pEngine->UpdateRunActive() ? "active" : "not active") << "; prompts:";
+    for (const auto& prompt : m_View.Prompts()) {
+        seen << " '" << prompt.Text << "'";
+    }
+    seen << "; success boxes: " << m_View.SuccessBoxes().size();
+    return seen.str();
 }
 
 std::size_t EngineFixture::HeaderCount() const {

@@ -13,10 +13,22 @@
 #include "sim/VirtualHidPort.h"
 #include "update/UpdateEngine.h"
 
+namespace tarvex {
+// Outcomes by name in failure messages.
+inline void PrintTo(UpdateOutcome outcome, std::ostream* out) {
+    *out << ToString(outcome);
+}
+}  // namespace tarvex
+
 namespace tarvex::testing {
 
 // Bound for waits on the engine's threads; a guard against hangs, never a measured time.
 inline constexpr std::chrono::seconds kHangGuard{20};
+// The bound a test states for a run that must end (or a thing that must happen) at the
+// virtual device's pace, which takes milliseconds: generous, never a measurement, and well
+// below the engine's own silence limit, so that a run that hangs fails here, with what was
+// seen, rather than ending some other way.
+inline constexpr std::chrono::seconds kRunBound{5};
 
 struct Prompt {
     std::string Text;
@@ -30,10 +42,18 @@ public:
     int QuestionAnswer = kPromptOk;
     std::function<void(unsigned)> OnProgress;
     std::function<void()> OnQuestion;
+    std::function<void(bool)> OnButton;  // after the change is recorded
+    std::function<void()> OnSuccessBox;  // inside the box, after it is recorded: may block
+    std::function<void(const std::string&)> OnNotice;  // likewise, inside a notice
 
     void EnableUpdateButton(bool enable) override {
-        std::lock_guard lock(m_Lock);
-        m_Buttons.push_back(enable);
+        {
+            std::lock_guard lock(m_Lock);
+            m_Buttons.push_back(enable);
+        }
+        if (OnButton) {
+            OnButton(enable);
+        }
     }
     void SetVersionText(const std::string& text) override {
         std::lock_guard lock(m_Lock);
@@ -54,6 +74,9 @@ public:
             std::lock_guard lock(m_Lock);
             m_Prompts.push_back({text, mode});
         }
+        if (mode == kPromptNotice && OnNotice) {
+            OnNotice(text);
+        }
         if (mode == kPromptQuestion) {
             if (OnQuestion) {
                 OnQuestion();
@@ -63,8 +86,13 @@ public:
         return kPromptOk;
     }
     void ShowSuccessBox(const std::string& text, const std::string& caption) override {
-        std::lock_guard lock(m_Lock);
-        m_SuccessBoxes.push_back({text, caption});
+        {
+            std::lock_guard lock(m_Lock);
+            m_SuccessBoxes.push_back({text, caption});
+        }
+        if (OnSuccessBox) {
+            OnSuccessBox();
+        }
     }
     std::optional<std::filesystem::path> AskImagePath(const std::string& filter,
                                                       const std::filesystem::path&) override {
@@ -78,21 +106,36 @@ public:
         m_Changed.notify_all();
     }
 
-    // Waits for the next run to end; empty if none did within the hang guard.
-    std::optional<UpdateOutcome> WaitForRunEnd() {
+    // Waits for the next run to end; empty if none did within `bound`.
+    std::optional<UpdateOutcome> WaitForRunEnd(std::chrono::milliseconds bound = kHangGuard) {
         std::unique_lock lock(m_Lock);
         const std::size_t seen = m_OutcomesTaken;
-        if (!m_Changed.wait_for(lock, kHangGuard, [&] { return m_Outcomes.size() > seen; })) {
+        if (!m_Changed.wait_for(lock, bound, [&] { return m_Outcomes.size() > seen; })) {
             return std::nullopt;
         }
         return m_Outcomes[m_OutcomesTaken++];
     }
-    bool WaitForVersionText(const std::string& text) {
+    // Waits for `text` among the version texts. Fails as soon as the device's version has been
+    // shown as anything else, naming what was shown, rather than waiting out the guard.
+    ::testing::AssertionResult WaitForVersionText(const std::string& text) {
         std::unique_lock lock(m_Lock);
-        return m_Changed.wait_for(lock, kHangGuard, [&] {
+        const auto shown = [&] {
             return std::find(m_VersionTexts.begin(), m_VersionTexts.end(), text) !=
                    m_VersionTexts.end();
-        });
+        };
+        const auto anyVersion = [&] {
+            return std::any_of(m_VersionTexts.begin(), m_VersionTexts.end(),
+                               [](const std::string& t) { return !t.empty(); });
+        };
+        m_Changed.wait_for(lock, kHangGuard, [&] { return shown() || anyVersion(); });
+        if (shown()) {
+            return ::testing::AssertionSuccess();
+        }
+        auto failure = ::testing::AssertionFailure() << "wanted " << text << ", version texts:";
+        for (const auto& t : m_VersionTexts) {
+            failure << " '" << t << "'";
+        }
+        return failure;
     }
 
     std::vector<Prompt> Prompts() const { return Locked(m_Prompts); }
@@ -124,8 +167,9 @@ private:
     std::size_t m_OutcomesTaken = 0;
 };
 
-// Waits until `condition` holds; false if it never did within the hang guard.
-bool WaitUntil(const std::function<bool()>& condition);
+// Waits until `condition` holds; false if it never did within `bound`.
+bool WaitUntil(const std::function<bool()>& condition,
+               std::chrono::milliseconds bound = kHangGuard);
 
 class EngineFixture : public ::testing::Test {
 protected:
@@ -134,9 +178,12 @@ protected:
 
     // Writes an image made from `spec` and makes it the file dialog's answer.
     std::filesystem::path UseImage(const sim::SampleImageSpec& spec);
-    // Presses the update button and waits for the run's end.
-    std::optional<UpdateOutcome> RunUpdate();
+    // Presses the update button and waits for the run's end, at most `bound`; a run still going
+    // then is a failure that says what the device saw.
+    std::optional<UpdateOutcome> RunUpdate(std::chrono::milliseconds bound = kRunBound);
     std::size_t HeaderCount() const;
+    // What the device received and the window showed, for failure messages.
+    std::string WhatWasSeen() const;
 
     std::filesystem::path m_Folder;
     std::shared_ptr<sim::CVirtualUpdateDevice> m_pDevice =

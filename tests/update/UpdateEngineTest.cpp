@@ -1,8 +1,14 @@
 // The engine against the virtual device: whole runs, the dispatch of every kind of reply, the
-// image selection's paths and every way a run can fail.
+// image selection's paths, every way a run can fail, the run's identity and stopping. Runs that
+// must end are given kRunBound to do so, and a failure says what the device saw.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <future>
+#include <mutex>
 
 #include "hid/ReportSenders.h"
 #include "tests/update/EngineTestSupport.h"
@@ -11,8 +17,8 @@
 namespace tarvex::testing {
 namespace {
 
+using ::testing::Contains;
 using ::testing::ElementsAre;
-using ::testing::ElementsAreArray;
 
 const std::string kSuccess = "Firmware upgraded successful!";
 const std::string kFailure = "Firmware update failure";
@@ -34,6 +40,27 @@ HidReport Reply(std::initializer_list<std::uint8_t> head) {
     return report;
 }
 
+// Where an image built from `spec` has its ImageHeader and its payload.
+std::size_t HeaderOffsetOf(const sim::SampleImageSpec& spec) {
+    return std::size_t{spec.LeadSize} + 512;
+}
+std::size_t PayloadStartOf(const sim::SampleImageSpec& spec) {
+    return HeaderOffsetOf(spec) + 28;
+}
+
+// `count` bytes of the image file from `offset` on.
+std::vector<std::uint8_t> FileBytes(const sim::SampleImageSpec& spec, std::size_t offset,
+                                    std::size_t count) {
+    const auto image = sim::BuildSampleImage(spec);
+    return {image.begin() + static_cast<std::ptrdiff_t>(offset),
+            image.begin() + static_cast<std::ptrdiff_t>(offset + count)};
+}
+
+// The packet number of the last data packet of a payload longer than one chunk.
+std::size_t LastDataPacket(std::uint32_t payloadLength) {
+    return 2 + (payloadLength + 31) / 32 - 1;
+}
+
 using EngineRunTest = EngineFixture;
 
 TEST_F(EngineRunTest, WholeRunsDeliverExactlyThePayload) {
@@ -42,25 +69,33 @@ TEST_F(EngineRunTest, WholeRunsDeliverExactlyThePayload) {
         std::uint32_t trailing;
         std::size_t dataPackets;
         std::vector<unsigned> progress;  // after the start's 0, before the end's 0
+        std::size_t bytesSent;           // from the payload's start: the payload and what follows
     };
     const std::vector<Case> cases = {
-        {100, 0, 4, {64, 96, 100}}, {100, 40, 4, {64, 96, 128}},  // the last chunk carries 28 bytes
-                                                                  // past the payload
-        {20, 0, 2, {100}},                                        // then one empty packet
-        {32, 0, 2, {100}},          {64, 0, 2, {100}},           {4096, 0, 128, {}},
+        {100, 0, 4, {64, 96, 100}, 100},
+        {100, 40, 4, {64, 96, 128}, 128},  // the last chunk carries 28 bytes past the payload
+        {20, 0, 2, {100}, 20},             // then one empty packet
+        {20, 50, 2, {320}, 64},            // 12 bytes past the payload, then 32 more
+        {32, 0, 2, {100}, 32},
+        {64, 0, 2, {100}, 64},
+        {4096, 0, 128, {}, 4096},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.payload);
+        SCOPED_TRACE(::testing::Message() << c.payload << " + " << c.trailing);
         m_pDevice->Reset();
         sim::SampleImageSpec spec;
         spec.PayloadLength = c.payload;
         spec.TrailingBytes = c.trailing;
-        spec.Seed = c.payload;
+        spec.Seed = c.payload + c.trailing;
         UseImage(spec);
         const std::size_t progressBefore = m_View.Progress().size();
 
         ASSERT_EQ(RunUpdate(), UpdateOutcome::Succeeded);
         EXPECT_EQ(m_pDevice->ReceivedPayload(), sim::SamplePayload(spec));
+        // The bytes past the payload are the file's own, not just as many as it has.
+        EXPECT_EQ(m_pDevice->ReceivedDataBytes(),
+                  FileBytes(spec, PayloadStartOf(spec), c.bytesSent));
+        EXPECT_EQ(m_pDevice->ReceivedImageHeader(), FileBytes(spec, HeaderOffsetOf(spec), 28));
         EXPECT_EQ(m_pDevice->DataPacketCount(), c.dataPackets);
         EXPECT_EQ(m_pDevice->FinishCount(), 1U);
         const auto progress = m_View.Progress();
@@ -118,22 +153,30 @@ TEST_F(EngineRunTest, UnusableImagesAreRefusedBeforeTheHeaderIsSent) {
         spec.PayloadLength = 100;
         return sim::BuildSampleImage(spec);
     }();
+    const auto withPayloadLength = [&](std::uint32_t length) {
+        auto b = good;
+        for (std::size_t i = 0; i < 4; ++i) {
+            b[512 + 8 + i] = static_cast<std::uint8_t>(length >> (8 * i));
+        }
+        return b;
+    };
+    // A payload one byte beyond what an update holds in memory (32 MiB with the lead section
+    // and the header), in a sparse file that really is that long.
+    const std::uint32_t tooLarge = 32 * 1024 * 1024 - 540 + 1;
     struct Case {
         const char* name;
-        std::function<std::vector<std::uint8_t>()> bytes;  // nullopt-like: empty function = no file
+        std::function<std::vector<std::uint8_t>()> bytes;  // empty function: no file
+        std::uint64_t sizeAfter;                           // 0: as written
     };
     const std::vector<Case> cases = {
-        {"missing", nullptr},
-        {"shorter than 16 bytes", [&] { return std::vector(good.begin(), good.begin() + 15); }},
+        {"missing", nullptr, 0},
+        {"shorter than 16 bytes", [&] { return std::vector(good.begin(), good.begin() + 15); }, 0},
         {"ends inside the image header",
-         [&] { return std::vector(good.begin(), good.begin() + 512 + 27); }},
-        {"empty payload",
-         [&] {
-             auto b = good;
-             std::fill(b.begin() + 512 + 8, b.begin() + 512 + 12, 0);
-             return b;
-         }},
-        {"payload past the end", [&] { return std::vector(good.begin(), good.end() - 1); }},
+         [&] { return std::vector(good.begin(), good.begin() + 512 + 27); }, 0},
+        {"empty payload", [&] { return withPayloadLength(0); }, 0},
+        {"payload past the end", [&] { return std::vector(good.begin(), good.end() - 1); }, 0},
+        {"larger than an update holds", [&] { return withPayloadLength(tooLarge); },
+         540 + std::uint64_t{tooLarge}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -143,6 +186,9 @@ TEST_F(EngineRunTest, UnusableImagesAreRefusedBeforeTheHeaderIsSent) {
             std::ofstream(path, std::ios::binary)
                 .write(reinterpret_cast<const char*>(bytes.data()),
                        static_cast<std::streamsize>(bytes.size()));
+            if (c.sizeAfter != 0) {
+                std::filesystem::resize_file(path, c.sizeAfter);
+            }
         }
         m_View.ImageAnswer = path;
         const std::size_t before = NoticeTexts(m_View.Prompts()).size();
@@ -151,6 +197,7 @@ TEST_F(EngineRunTest, UnusableImagesAreRefusedBeforeTheHeaderIsSent) {
         ASSERT_EQ(notices.size(), before + 1);
         EXPECT_EQ(notices.back(), kOpenError);
         EXPECT_FALSE(m_pDevice->ReceivedImageHeader().has_value());
+        std::filesystem::remove(path);
     }
 }
 
@@ -164,12 +211,17 @@ TEST_F(EngineRunTest, AFileNameWithAnyCharactersOpens) {
     EXPECT_EQ(m_pDevice->ReceivedPayload(), sim::SamplePayload(spec));
 }
 
+// Each run must end within the bound, at the failure reply: one that is ignored leaves the run
+// waiting for an acknowledgement that never comes. At the last data packet the reply also
+// checks that the finish waits for that packet's own answer.
 TEST_F(EngineRunTest, FailureRepliesEndTheRunAndTheNextRunStartsAfresh) {
     sim::SampleImageSpec spec;
     spec.PayloadLength = 200;
     UseImage(spec);
+    const std::size_t lastData = LastDataPacket(spec.PayloadLength);
     for (const std::uint8_t code : {std::uint8_t{0x15}, std::uint8_t{0x18}}) {
-        for (const std::size_t packet : {std::size_t{0}, std::size_t{1}, std::size_t{4}}) {
+        for (const std::size_t packet :
+             {std::size_t{0}, std::size_t{1}, std::size_t{4}, lastData}) {
             SCOPED_TRACE(::testing::Message() << "code " << int(code) << " at packet " << packet);
             m_pDevice->Reset();
             m_pDevice->ClearFaults();
@@ -177,9 +229,10 @@ TEST_F(EngineRunTest, FailureRepliesEndTheRunAndTheNextRunStartsAfresh) {
             const std::size_t before = NoticeTexts(m_View.Prompts()).size();
             EXPECT_EQ(RunUpdate(), UpdateOutcome::Failed);
             const auto notices = NoticeTexts(m_View.Prompts());
-            ASSERT_EQ(notices.size(), before + 1);
+            ASSERT_EQ(notices.size(), before + 1) << WhatWasSeen();
             EXPECT_EQ(notices.back(), kFailure);
-            EXPECT_EQ(m_pDevice->FinishCount(), 0U);
+            EXPECT_EQ(m_pDevice->FinishCount(), 0U) << WhatWasSeen();
+            EXPECT_TRUE(m_View.SuccessBoxes().empty());
         }
     }
     m_pDevice->Reset();
@@ -187,6 +240,23 @@ TEST_F(EngineRunTest, FailureRepliesEndTheRunAndTheNextRunStartsAfresh) {
     EXPECT_EQ(RunUpdate(), UpdateOutcome::Succeeded);
     EXPECT_EQ(m_pDevice->ReceivedPayload(), sim::SamplePayload(spec));
     EXPECT_EQ(m_View.Buttons().back(), true);
+}
+
+// The finish command goes out on the acknowledgement of the last data packet, never on its
+// own: a device that stays silent there gets no finish, and the run ends with the failure text
+// once the device has been silent for the engine's limit.
+TEST_F(EngineRunTest, SilenceAfterTheLastDataPacketGetsNoFinishAndEndsTheRun) {
+    sim::SampleImageSpec spec;
+    spec.PayloadLength = 200;
+    UseImage(spec);
+    m_pEngine->SetDeviceSilenceLimit(std::chrono::milliseconds(300));
+    m_pDevice->SetPacketFault(LastDataPacket(spec.PayloadLength), sim::PacketFault::Silence);
+    EXPECT_EQ(RunUpdate(), UpdateOutcome::Failed);
+    EXPECT_EQ(m_pDevice->DataPacketCount(), 7U) << WhatWasSeen();
+    EXPECT_EQ(m_pDevice->FinishCount(), 0U) << WhatWasSeen();
+    EXPECT_GT(m_pDevice->PollCount(), 0U) << "the engine kept asking";
+    EXPECT_THAT(NoticeTexts(m_View.Prompts()), ElementsAre(kFailure));
+    EXPECT_TRUE(m_View.SuccessBoxes().empty());
 }
 
 TEST_F(EngineRunTest, TheDeviceDeclaringSuccessWithAMemoryReplyEndsTheRunInAnyState) {
@@ -229,30 +299,123 @@ TEST_F(EngineRunTest, ADeviceThatDisappearsEndsTheRunWithTheFailureText) {
     }
 }
 
-TEST_F(EngineRunTest, AFileThatShrinksDuringTheTransferFailsInsteadOfSendingEmptyPackets) {
-    // Larger than the stream's buffer, so that the cut is seen by the reads that follow.
-    sim::SampleImageSpec spec;
-    spec.PayloadLength = 64 * 1024;
-    const auto path = UseImage(spec);
-    m_View.OnProgress = [&](unsigned position) {
-        if (position == 1) {
-            std::filesystem::resize_file(path, 512 + 28 + 1000);
-        }
-    };
-    EXPECT_EQ(RunUpdate(), UpdateOutcome::Failed);
-    EXPECT_THAT(NoticeTexts(m_View.Prompts()), ElementsAre(kFailure));
-    EXPECT_EQ(m_pDevice->FinishCount(), 0U);
-    EXPECT_LT(m_pDevice->DataPacketCount(), spec.PayloadLength / 32);
-}
-
-TEST_F(EngineRunTest, AFileChangedAfterTheQuestionIsCheckedAgainAtTheFirstAcknowledgement) {
+// Writes the system refuses, with the device still there: each ends the run with the failure
+// text at once. Counted as sent, a refused chunk would leave the device a chunk short while the
+// transfer moves on (with a repeated acknowledgement, all the way to "success").
+TEST_F(EngineRunTest, AWriteThatFailsEndsTheRunAtOnce) {
     sim::SampleImageSpec spec;
     spec.PayloadLength = 320;
-    const auto path = UseImage(spec);
-    m_View.OnQuestion = [&] { std::filesystem::resize_file(path, 512 + 28 + 100); };
+    UseImage(spec);
+    const std::size_t lastData = LastDataPacket(spec.PayloadLength);
+    struct Case {
+        const char* name;
+        std::function<void()> arrange;
+        std::size_t dataPacketsTaken;
+    };
+    const std::vector<Case> cases = {
+        {"a data packet after a repeated acknowledgement",
+         [&] {
+             m_pDevice->SetPacketFault(3, sim::PacketFault::RepeatAck);
+             m_pDevice->RefuseWriteOf(4);
+         },
+         2},
+        {"the image header", [&] { m_pDevice->RefuseWriteOf(1); }, 0},
+        {"a data packet", [&] { m_pDevice->RefuseWriteOf(4); }, 2},
+        {"the last data packet", [&] { m_pDevice->RefuseWriteOf(lastData); }, 9},
+        {"the finish command", [&] { m_pDevice->RefuseWritesAfter(lastData); }, 10},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        m_pDevice->Reset();
+        m_pDevice->ClearFaults();
+        c.arrange();
+        const std::size_t before = NoticeTexts(m_View.Prompts()).size();
+        EXPECT_EQ(RunUpdate(), UpdateOutcome::Failed);
+        const auto notices = NoticeTexts(m_View.Prompts());
+        ASSERT_EQ(notices.size(), before + 1) << WhatWasSeen();
+        EXPECT_EQ(notices.back(), kFailure);
+        EXPECT_EQ(m_pDevice->DataPacketCount(), c.dataPacketsTaken) << WhatWasSeen();
+        EXPECT_EQ(m_pDevice->FinishCount(), 0U);
+        EXPECT_TRUE(m_View.SuccessBoxes().empty());
+    }
+}
+
+// A device that takes nothing any more while it stays silent: only polls are left to write,
+// and when they keep failing the run ends, although every read merely times out.
+TEST_F(EngineRunTest, PollsThatKeepFailingEndTheRun) {
+    sim::SampleImageSpec spec;
+    spec.PayloadLength = 320;
+    UseImage(spec);
+    m_pDevice->SetPacketFault(4, sim::PacketFault::Silence);
+    m_pDevice->RefuseWritesAfter(4);
     EXPECT_EQ(RunUpdate(), UpdateOutcome::Failed);
-    EXPECT_THAT(NoticeTexts(m_View.Prompts()), ElementsAre(kFailure));
-    EXPECT_EQ(m_pDevice->DataPacketCount(), 0U);
+    EXPECT_THAT(NoticeTexts(m_View.Prompts()), ElementsAre(kFailure)) << WhatWasSeen();
+    EXPECT_EQ(m_pDevice->DataPacketCount(), 3U);
+}
+
+// The image is read once, when it is chosen: whatever happens to the file afterwards, the
+// device gets the bytes the user confirmed.
+TEST_F(EngineRunTest, AnImageFileChangedAfterTheChoiceChangesNothing) {
+    sim::SampleImageSpec spec;
+    spec.PayloadLength = 320;
+    spec.TrailingBytes = 20;
+    sim::SampleImageSpec other = spec;
+    other.Seed = 99;
+    other.Version = 120;
+    enum class Moment { AtTheQuestion, DuringTheTransfer };
+    struct Change {
+        const char* name;
+        std::function<void(const std::filesystem::path&)> apply;
+    };
+    const std::vector<Change> changes = {
+        {"rewritten in place",
+         [&](const std::filesystem::path& path) {
+             const auto bytes = sim::BuildSampleImage(other);
+             std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
+             file.write(reinterpret_cast<const char*>(bytes.data()),
+                        static_cast<std::streamsize>(bytes.size()));
+         }},
+        {"replaced by another file",
+         [&](const std::filesystem::path& path) {
+             const auto replacement = m_Folder / "replacement.dat";
+             EXPECT_TRUE(sim::WriteSampleImage(replacement, other));
+             std::filesystem::rename(replacement, path);
+         }},
+        {"cut short",
+         [](const std::filesystem::path& path) { std::filesystem::resize_file(path, 600); }},
+        {"removed", [](const std::filesystem::path& path) { std::filesystem::remove(path); }},
+    };
+    for (const Moment moment : {Moment::AtTheQuestion, Moment::DuringTheTransfer}) {
+        for (const auto& change : changes) {
+            SCOPED_TRACE(::testing::Message()
+                         << change.name
+                         << (moment == Moment::AtTheQuestion ? " at the question" : " mid-run"));
+            m_pDevice->Reset();
+            const auto path = UseImage(spec);
+            bool changed = false;
+            const auto changeOnce = [&] {
+                if (!changed) {
+                    changed = true;
+                    change.apply(path);
+                }
+            };
+            if (moment == Moment::AtTheQuestion) {
+                m_View.OnQuestion = changeOnce;
+            } else {
+                m_View.OnProgress = [&](unsigned position) {
+                    if (position > 0) {
+                        changeOnce();
+                    }
+                };
+            }
+            EXPECT_EQ(RunUpdate(), UpdateOutcome::Succeeded) << WhatWasSeen();
+            EXPECT_TRUE(changed);
+            EXPECT_EQ(m_pDevice->ReceivedImageHeader(), FileBytes(spec, HeaderOffsetOf(spec), 28));
+            EXPECT_EQ(m_pDevice->ReceivedDataBytes(), FileBytes(spec, PayloadStartOf(spec), 320));
+            m_View.OnQuestion = nullptr;
+            m_View.OnProgress = nullptr;
+        }
+    }
 }
 
 // Counts the reads that brought nothing, to tie the polls to them.
@@ -304,28 +467,17 @@ TEST_F(EngineRunTest, ASilentDeviceGetsOnePollPerEmptyReadAndNoChunkAhead) {
     CUpdateEngine engine(hid, m_View, m_Language);
     ASSERT_TRUE(hid.DetectDevice());
     ASSERT_TRUE(engine.OnUsbUpdate());
-    ASSERT_TRUE(WaitUntil([&] { return m_pDevice->PollCount() >= 10; }));
+    // Ten 10 ms time-outs after the header.
+    ASSERT_TRUE(WaitUntil([&] { return m_pDevice->PollCount() >= 10; }, kRunBound))
+        << m_pDevice->PollCount() << " polls after " << countingPort.TimedOutReads.load()
+        << " reads that timed out";
     EXPECT_EQ(hid.ReadTimeout(), kReadTimeoutDuringTransfer);
     engine.Shutdown();
-    EXPECT_EQ(m_View.WaitForRunEnd(), UpdateOutcome::Cancelled);
+    EXPECT_EQ(m_View.WaitForRunEnd(kRunBound), UpdateOutcome::Cancelled);
 
     EXPECT_EQ(m_pDevice->PollCount(), countingPort.TimedOutReads.load());
     EXPECT_EQ(m_pDevice->DataPacketCount(), 0U);
     EXPECT_EQ(m_pDevice->FinishCount(), 0U);
-}
-
-TEST_F(EngineRunTest, AFinishThatCannotBeWrittenIsNotASuccess) {
-    sim::SampleImageSpec spec;
-    spec.PayloadLength = 64;
-    UseImage(spec);
-    m_View.OnProgress = [&](unsigned position) {
-        if (position == 100) {
-            m_pDevice->SetWritesFail(true);
-        }
-    };
-    EXPECT_EQ(RunUpdate(), UpdateOutcome::Failed);
-    EXPECT_THAT(NoticeTexts(m_View.Prompts()), ElementsAre(kFailure));
-    EXPECT_TRUE(m_View.SuccessBoxes().empty());
 }
 
 TEST_F(EngineRunTest, AnUpdateRequestThatCannotBeWrittenEndsTheRunAndRefreshesTheButton) {
@@ -334,25 +486,161 @@ TEST_F(EngineRunTest, AnUpdateRequestThatCannotBeWrittenEndsTheRunAndRefreshesTh
     m_pEngine->Initialise();
     m_pDevice->SetWritesFail(true);
     ASSERT_TRUE(m_pEngine->OnUsbUpdate());
-    EXPECT_EQ(m_View.WaitForRunEnd(), UpdateOutcome::Failed);
+    EXPECT_EQ(m_View.WaitForRunEnd(kRunBound), UpdateOutcome::Failed);
     EXPECT_THAT(NoticeTexts(m_View.Prompts()), ElementsAre(kFailure));
     EXPECT_EQ(m_View.Buttons().back(), true);
     EXPECT_FALSE(m_pEngine->UpdateRunActive());
 }
 
-TEST_F(EngineRunTest, AVersionReplyIsHandledByWhicheverLoopReadsIt) {
+// Only the update loop reads here (no version query was started), so it is the one that must
+// take the version reply the device sends in the middle of the run.
+TEST_F(EngineRunTest, TheUpdateLoopRecordsAVersionReplyThatComesDuringTheRun) {
     sim::SampleImageSpec spec;
     spec.PayloadLength = 256;
     UseImage(spec);
-    // Slow replies keep the version query running while the update run starts beside it.
-    m_pDevice->SetReplyLatency(std::chrono::milliseconds(30));
-    EXPECT_EQ(RunUpdate(), UpdateOutcome::Succeeded);
-    EXPECT_TRUE(m_View.WaitForVersionText("V1.05"));
-    EXPECT_EQ(m_pEngine->Shared().DeviceVersion.load(), sim::kVirtualFirmwareVersion);
+    ASSERT_TRUE(m_Hid.DetectDevice());
+    m_View.OnProgress = [&](unsigned position) {
+        if (position == 50) {
+            m_pDevice->InjectInputReport(
+                Reply({0x01, 11, 0, 0x16, 6, 0, 0x04, 4, 0, 0x02, 0x01, 0x00, 0x00}));
+        }
+    };
+    ASSERT_TRUE(m_pEngine->OnUsbUpdate());
+    EXPECT_EQ(m_View.WaitForRunEnd(kRunBound), UpdateOutcome::Succeeded) << WhatWasSeen();
+    EXPECT_EQ(m_pDevice->VersionQueryCount(), 0U);
+    // The reply was handled before the run could end.
+    EXPECT_EQ(m_pEngine->Shared().DeviceVersion.load(), 0x102U);
+    EXPECT_THAT(m_View.VersionTexts(), Contains("V2.58"));
     EXPECT_EQ(m_pDevice->ReceivedPayload(), sim::SamplePayload(spec));
-    EXPECT_EQ(m_View.SuccessBoxes().size(), 1U);
     EXPECT_EQ(m_pDevice->FinishCount(), 1U);
-    EXPECT_TRUE(WaitUntil([&] { return m_pEngine->RunningWorkers() == 0; }));
+}
+
+// The other half: a version query still waiting ends as soon as some other loop has recorded
+// the version (here the test's thread, dispatching as a loop does).
+TEST_F(EngineRunTest, AVersionQueryEndsWhenAnotherLoopRecordsTheVersion) {
+    m_pDevice->SetSilent(true);
+    m_pEngine->Initialise();
+    ASSERT_TRUE(WaitUntil([&] { return m_pDevice->PollCount() >= 1; }, kRunBound));
+    ASSERT_EQ(m_pEngine->RunningWorkers(), 1U);
+    const HidReport version = Reply({0x01, 11, 0, 0x16, 6, 0, 0x04, 4, 0, 105, 0, 0, 0});
+    m_pEngine->DispatchReport(std::span(version).subspan(1));
+    EXPECT_TRUE(WaitUntil([&] { return m_pEngine->RunningWorkers() == 0; }, kRunBound))
+        << "the query kept polling: " << m_pDevice->PollCount() << " polls";
+    EXPECT_TRUE(m_View.WaitForVersionText("V1.05"));
+}
+
+// --- the run's identity ---
+
+class RunIdentityTest : public EngineFixture, public ::testing::WithParamInterface<bool> {};
+
+// The run keeps the button and its slot until its last message has closed: neither a device
+// notice nor a second press may start anything meanwhile, and the run's end carries its own
+// outcome. (Parameter: the last message is the failure prompt, else the success box.)
+TEST_P(RunIdentityTest, TheRunKeepsItsSlotUntilItsLastMessageCloses) {
+    const bool failing = GetParam();
+    sim::SampleImageSpec spec;
+    spec.PayloadLength = 200;
+    UseImage(spec);
+    if (failing) {
+        m_pDevice->SetPacketFault(4, sim::PacketFault::FailureReply);
+    }
+    std::promise<void> entered;
+    std::promise<void> closed;
+    std::shared_future<void> closedFuture = closed.get_future().share();
+    std::once_flag enteredOnce;
+    const auto block = [&] {
+        std::call_once(enteredOnce, [&] { entered.set_value(); });
+        closedFuture.wait();
+    };
+    if (failing) {
+        m_View.OnNotice = [&](const std::string&) { block(); };
+    } else {
+        m_View.OnSuccessBox = block;
+    }
+    m_pEngine->Initialise();
+    ASSERT_TRUE(WaitUntil([&] { return m_pEngine->RunningWorkers() == 0; }, kRunBound));
+    ASSERT_TRUE(m_pEngine->OnUsbUpdate());
+    if (entered.get_future().wait_for(kRunBound) != std::future_status::ready) {
+        closed.set_value();
+        FAIL() << "the run's last message never came: " << WhatWasSeen();
+    }
+
+    const std::size_t buttons = m_View.Buttons().size();
+    m_pEngine->OnDeviceChange(kDeviceNodesChanged);
+    m_pEngine->OnDeviceChange(kDeviceArrival);
+    m_pEngine->RefreshDeviceState();
+    const bool secondRun = m_pEngine->OnUsbUpdate();
+    const auto during = m_View.Buttons();
+    const std::size_t runsEndedDuring = m_View.RunsEnded();
+    closed.set_value();
+
+    EXPECT_FALSE(secondRun) << "a press while the first run's message is open started a run";
+    EXPECT_TRUE(std::none_of(during.begin() + static_cast<std::ptrdiff_t>(buttons), during.end(),
+                             [](bool enabled) { return enabled; }))
+        << "the button came back before the run had ended";
+    EXPECT_EQ(runsEndedDuring, 0U);
+    EXPECT_EQ(m_View.WaitForRunEnd(kRunBound),
+              failing ? UpdateOutcome::Failed : UpdateOutcome::Succeeded);
+    EXPECT_EQ(m_pDevice->UpdateRequestCount(), 1U);
+    EXPECT_EQ(m_View.Buttons().back(), true);
+    ASSERT_TRUE(WaitUntil([&] { return m_pEngine->RunningWorkers() == 0; }, kRunBound));
+
+    // The next press is a run of its own, with its own outcome.
+    m_pDevice->ClearFaults();
+    m_pDevice->Reset();
+    m_View.OnNotice = nullptr;
+    m_View.OnSuccessBox = nullptr;
+    EXPECT_EQ(RunUpdate(), UpdateOutcome::Succeeded);
+    EXPECT_EQ(m_pDevice->UpdateRequestCount(), 1U);
+    EXPECT_EQ(m_View.RunsEnded(), 2U);
+}
+
+INSTANTIATE_TEST_SUITE_P(LastMessage, RunIdentityTest, ::testing::Bool(), [](const auto& param) {
+    return param.param ? "FailurePrompt" : "SuccessBox";
+});
+
+// --- a stop requested from outside (the terminal's Ctrl-C) ---
+
+using StopRequestTest = EngineFixture;
+
+// The stop comes after the press, before the worker writes the update request: the device
+// hears nothing of the run.
+TEST_F(StopRequestTest, AStopBeforeTheUpdateRequestIsWrittenWritesNothing) {
+    sim::SampleImageSpec spec;
+    UseImage(spec);
+    std::atomic<bool> stop{false};
+    m_pEngine->WatchStopRequest(stop);
+    ASSERT_TRUE(m_Hid.DetectDevice());
+    m_View.OnButton = [&](bool enabled) {
+        if (!enabled) {
+            stop.store(true);  // the press disables the button before the worker starts
+        }
+    };
+    ASSERT_TRUE(m_pEngine->OnUsbUpdate());
+    EXPECT_EQ(m_View.WaitForRunEnd(kRunBound), UpdateOutcome::Cancelled);
+    for (const auto& report : m_pDevice->Record()) {
+        EXPECT_NE(report.Direction, sim::ReportDirection::ToDevice) << "a report was written";
+    }
+    EXPECT_TRUE(m_View.Prompts().empty());
+    EXPECT_FALSE(m_pEngine->OnUsbUpdate()) << "no run starts after a stop";
+}
+
+TEST_F(StopRequestTest, AStopDuringTheTransferEndsTheRunCancelledWithoutAFinish) {
+    sim::SampleImageSpec spec;
+    spec.PayloadLength = 640;
+    UseImage(spec);
+    std::atomic<bool> stop{false};
+    m_pEngine->WatchStopRequest(stop);
+    m_View.OnProgress = [&](unsigned position) {
+        if (position >= 50) {
+            stop.store(true);
+        }
+    };
+    EXPECT_EQ(RunUpdate(), UpdateOutcome::Cancelled);
+    EXPECT_EQ(m_pDevice->FinishCount(), 0U);
+    EXPECT_LT(m_pDevice->DataPacketCount(), 20U);
+    EXPECT_TRUE(NoticeTexts(m_View.Prompts()).empty());
+    EXPECT_TRUE(m_View.SuccessBoxes().empty());
 }
 
 // Replies that arrive outside a run, or that no run asked for, change nothing.
@@ -380,6 +668,71 @@ TEST_F(DispatchTest, RepliesOutsideARunNeverStartATransferOrReportSuccess) {
     EXPECT_TRUE(m_View.SuccessBoxes().empty());
     EXPECT_TRUE(m_View.Filters().empty());
     EXPECT_EQ(m_pEngine->Shared().DeviceVersion.load(), kDeviceVersionUnknown);
+}
+
+// Reports whose byte 2 is not zero are no replies of the device's, also during a run: not an
+// acknowledgement, a failure, a success or an update ready. Dispatched one by one in every state
+// of a run, so that one handled by mistake shows at once.
+TEST_F(DispatchTest, UnmarkedReportsDuringARunChangeNothing) {
+    sim::SampleImageSpec spec;
+    spec.PayloadLength = 100;
+    UseImage(spec);
+    ASSERT_TRUE(m_Hid.DetectDevice());
+    ASSERT_TRUE(m_Hid.OpenDevice());
+    ASSERT_NE(m_pEngine->BeginUpdateRun(), 0U);
+    const std::vector<HidReport> unmarked = {
+        Reply({0x01, 5, 1, 0x16, 1, 0, 0x14}),  // acknowledgement
+        Reply({0x01, 5, 1, 0x16, 1, 0, 0x15}),  // failure
+        Reply({0x01, 5, 1, 0x16, 1, 0, 0x18}),  // failure
+        Reply({0x01, 5, 1, 0x14, 1, 0, 0x32}),  // memory reply "done"
+        Reply({0x01, 5, 1, 0x19}),              // update ready
+        Reply({0x01, 5, 0x80, 0x16, 1, 0, 0x14}),
+    };
+    const auto sentReports = [&] {
+        const auto record = m_pDevice->Record();
+        return std::count_if(record.begin(), record.end(), [](const sim::RecordedReport& r) {
+            return r.Direction == sim::ReportDirection::ToDevice;
+        });
+    };
+    const auto dispatch = [&](const HidReport& r) {
+        m_pEngine->DispatchReport(std::span(r).subspan(1));
+    };
+    const auto unmarkedChangeNothing = [&](const char* state) {
+        SCOPED_TRACE(state);
+        const auto sent = sentReports();
+        const auto progress = m_View.Progress().size();
+        for (const auto& r : unmarked) {
+            dispatch(r);
+            EXPECT_EQ(sentReports(), sent) << "a report was sent for byte 2 = " << int(r[2]);
+        }
+        EXPECT_TRUE(m_pEngine->UpdateRunActive());
+        EXPECT_EQ(m_View.Progress().size(), progress);
+        EXPECT_TRUE(NoticeTexts(m_View.Prompts()).empty());
+        EXPECT_TRUE(m_View.SuccessBoxes().empty());
+    };
+    const HidReport updateReady = Reply({0x01, 5, 0, 0x19});
+    const HidReport ack = Reply({0x01, 5, 0, 0x16, 1, 0, 0x14});
+
+    unmarkedChangeNothing("before the image is chosen");
+    EXPECT_TRUE(m_View.Filters().empty());
+    dispatch(updateReady);
+    ASSERT_TRUE(m_pDevice->ReceivedImageHeader().has_value());
+    unmarkedChangeNothing("header sent");
+    dispatch(ack);
+    ASSERT_EQ(m_pDevice->DataPacketCount(), 1U);
+    unmarkedChangeNothing("sending the payload");
+    for (int i = 0; i < 3; ++i) {
+        dispatch(ack);
+    }
+    ASSERT_EQ(m_pDevice->DataPacketCount(), 4U);
+    unmarkedChangeNothing("payload sent");
+    EXPECT_EQ(m_pDevice->FinishCount(), 0U);
+    EXPECT_EQ(m_View.Filters().size(), 1U);
+
+    dispatch(ack);
+    EXPECT_EQ(m_pDevice->FinishCount(), 1U);
+    EXPECT_EQ(m_View.SuccessBoxes().size(), 1U);
+    EXPECT_EQ(m_pDevice->ReceivedPayload(), sim::SamplePayload(spec));
 }
 
 TEST_F(DispatchTest, VersionRepliesSetTheVersionTextAtAnyTime) {
@@ -414,9 +767,9 @@ TEST_F(DispatchTest, StartUpWithTheDeviceShowsItsVersionAndWithoutItDisablesTheB
 TEST_F(DispatchTest, AVersionQueryToADeviceThatGoesAwayEndsQuietly) {
     m_pDevice->SetSilent(true);
     m_pEngine->Initialise();
-    ASSERT_TRUE(WaitUntil([&] { return m_pDevice->PollCount() >= 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return m_pDevice->PollCount() >= 2; }, kRunBound));
     m_pDevice->Unplug();
-    EXPECT_TRUE(WaitUntil([&] { return m_pEngine->RunningWorkers() == 0; }));
+    EXPECT_TRUE(WaitUntil([&] { return m_pEngine->RunningWorkers() == 0; }, kRunBound));
     EXPECT_TRUE(m_View.Prompts().empty());
 }
 

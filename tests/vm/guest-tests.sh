@@ -454,16 +454,60 @@ scenario_engine_with_udevd() {
     run_gtests
 }
 
+# The rule keeps USB runtime power management off for the devices in update mode, the HID
+# update device and a drive-mode device: with udevd and the rule, power/control reads "on", and
+# turning it to "auto" does not last past the device's next announcement.
+scenario_autosuspend_stays_off() {
+    start_udevd "$TARVEX_REPO/packaging/udev/60-tarvex-update.rules"
+    truncate -s 64K "$work/plain.img"
+    local name product usb
+    for name in hid drive; do
+        if [[ $name == hid ]]; then
+            start_device hid --gadget
+            product=6a11
+        else
+            start_device drive --drive="$work/plain.img"
+            product=6a01
+        fi
+        udevadm_in_guest settle --timeout=10
+        usb=$(usb_device 3a7e "$product") || fail "no USB device 3a7e:$product"
+        [[ $(cat "$usb/power/control") == on ]] ||
+            fail "$name: power/control is $(cat "$usb/power/control")"
+        echo auto >"$usb/power/control"
+        udevadm_in_guest trigger --action=add "$usb"
+        udevadm_in_guest settle --timeout=10
+        [[ $(cat "$usb/power/control") == on ]] || fail "$name: the rule did not turn it on again"
+        stop_device "$name"
+    done
+}
+
+# The sysfs folder of the USB device with these IDs (the first, if several).
+usb_device() {  # usb_device VENDOR PRODUCT
+    local device
+    for device in /sys/bus/usb/devices/*; do
+        if [[ -f $device/idVendor && $(cat "$device/idVendor") == "$1" &&
+            $(cat "$device/idProduct") == "$2" ]]; then
+            echo "$device"
+            return 0
+        fi
+    done
+    return 1
+}
+
 # --- udevd ------------------------------------------------------------------------------------
 
-# Debian's systemd-udevd, unpacked by the harness, with its own rules; inside the chroot it must
-# be told that running here is meant.
-start_udevd() {
+# Debian's systemd-udevd, unpacked by the harness, with its own rules and any rule files given;
+# inside the chroot it must be told that running here is meant.
+start_udevd() {  # start_udevd [RULE-FILE...]
     export SYSTEMD_IGNORE_CHROOT=1
     mkdir -p /run/udev/rules.d
-    cp "$TARVEX_UDEV_ROOT"/lib/udev/rules.d/*.rules /run/udev/rules.d/ 2>/dev/null
+    cp "$TARVEX_UDEV_ROOT"/lib/udev/rules.d/*.rules "$@" /run/udev/rules.d/ 2>/dev/null
     (exec -a systemd-udevd "$TARVEX_UDEV_ROOT/bin/udevadm" --daemon) || fail "udevd did not start"
     wait_for_file /run/udev/control 10 || fail "udevd made no control socket"
+}
+
+udevadm_in_guest() {
+    SYSTEMD_IGNORE_CHROOT=1 "$TARVEX_UDEV_ROOT/bin/udevadm" "$@"
 }
 
 stop_udevd() {
@@ -501,6 +545,7 @@ scenarios=(
     drive_copy_volume_never_mounted
     engine_without_udevd
     engine_with_udevd
+    autosuspend_stays_off
 )
 
 # Anything a killed scenario left behind: gadgets (unbound first), mounts, udevd.
