@@ -5,6 +5,7 @@
 #include "platform/linux/HidapiHidPort.h"
 #include "platform/linux/MountedVolumeList.h"
 #include "platform/linux/PosixFileWriter.h"
+#include "platform/linux/PosixUiLanguage.h"
 #include "platform/linux/UdevDeviceMonitor.h"
 #include "platform/linux/UdevUsbDeviceList.h"
 #include "platform/linux/UserFolders.h"
@@ -17,6 +18,10 @@ SystemServices CreateSystemServices() {
     services.UsbDevices = std::make_unique<CUdevUsbDeviceList>();
     services.DeviceNotices = std::make_unique<CUdevDeviceMonitor>();
     return services;
+}
+
+std::unique_ptr<CUiLanguage> CreateUiLanguage() {
+    return std::make_unique<CPosixUiLanguage>();
 }
 
 FileSystemServices CreateFileSystemServices() {
