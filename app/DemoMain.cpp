@@ -10,7 +10,6 @@
 #include "app/UpdateApp.h"
 #include "hid/DeviceIdentity.h"
 #include "platform/SystemServices.h"
-#include "platform/linux/PosixUiLanguage.h"
 #include "sim/VirtualDeviceNotices.h"
 #include "sim/VirtualHidPort.h"
 
@@ -49,11 +48,11 @@ int main(int argc, char** argv) {
         hidPort.AttachUpdateDevice(updateDevice);
     }
 
-    CPosixUiLanguage language;
+    const std::unique_ptr<CUiLanguage> language = CreateUiLanguage();
     // Real volumes also with the virtual device: a drive-mode run copies onto whatever mounted
     // volume has the device's size.
     const FileSystemServices files = CreateFileSystemServices();
     const DriveCopyServices driveCopy{files.Volumes.get(), &usbDevices, files.FileWriter.get(),
                                       files.StagingFolder};
-    return app.Run(UpdatePlatform{hidPort, usbDevices, language, driveCopy, &notices});
+    return app.Run(UpdatePlatform{hidPort, usbDevices, *language, driveCopy, &notices});
 }

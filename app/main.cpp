@@ -2,18 +2,17 @@
 
 #include "app/UpdateApp.h"
 #include "platform/SystemServices.h"
-#include "platform/linux/PosixUiLanguage.h"
 
 int main(int argc, char** argv) {
     using namespace tarvex;
     CUpdateApp app(argc, argv);
-    CPosixUiLanguage language;
+    const std::unique_ptr<CUiLanguage> language = CreateUiLanguage();
     SystemServices system = CreateSystemServices();
     const FileSystemServices files = CreateFileSystemServices();
     const DriveCopyServices driveCopy{files.Volumes.get(), system.UsbDevices.get(),
                                       files.FileWriter.get(), files.StagingFolder};
     const RunGuardSystemServices guards = CreateRunGuardServices();
     return app.Run(UpdatePlatform{
-        *system.HidPort, *system.UsbDevices, language, driveCopy, system.DeviceNotices.get(),
+        *system.HidPort, *system.UsbDevices, *language, driveCopy, system.DeviceNotices.get(),
         RunGuardServices{guards.DeviceLocks.get(), guards.SleepInhibitor.get()}});
 }

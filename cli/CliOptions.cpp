@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "platform/Terminal.h"
+
 namespace tarvex {
 
 namespace {
@@ -97,7 +99,7 @@ CliParseResult ParseCliArguments(std::span<const std::string_view> arguments) {
         if (haveImage) {
             return {std::nullopt, "more than one image given ('" + std::string(argument) + "')"};
         }
-        options.ImagePath = std::filesystem::path(std::string(argument));
+        options.ImagePath = PathFromArgument(argument);
         haveImage = true;
     }
     if (options.Help) {

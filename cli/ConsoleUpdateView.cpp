@@ -1,9 +1,8 @@
 #include "cli/ConsoleUpdateView.h"
 
-#include <poll.h>
-#include <unistd.h>
-
 #include <algorithm>
+
+#include "platform/Terminal.h"
 
 namespace tarvex {
 
@@ -104,13 +103,13 @@ int CConsoleUpdateView::AskOnTerminal(const std::string& text) {
         if (Interrupted()) {
             return kPromptCancel;
         }
-        pollfd input{m_Settings.InputFd, POLLIN, 0};
-        const int ready = ::poll(&input, 1, kAnswerPollMs);
-        if (ready <= 0) {
+        char c = 0;
+        const TerminalRead read =
+            ReadTerminalByte(m_Settings.InputFd, c, std::chrono::milliseconds(kAnswerPollMs));
+        if (read == TerminalRead::NothingYet) {
             continue;
         }
-        char c = 0;
-        if (::read(m_Settings.InputFd, &c, 1) != 1 || c == '\n') {
+        if (read == TerminalRead::Ended || c == '\n') {
             break;
         }
         answer.push_back(c);

@@ -1,9 +1,6 @@
 #include "cli/DeviceWait.h"
 
-#include <poll.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <optional>
 
 namespace tarvex {
@@ -12,8 +9,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A signal handler cannot wake the poll reliably (it may run on another thread, or just before
-// the poll starts), so the stop flag is looked at between slices of this length.
+// A signal handler cannot wake the wait reliably (it may run on another thread, or just before
+// the wait starts), so the stop flag is looked at between slices of this length.
 constexpr std::chrono::milliseconds kStopCheckSlice{250};
 
 std::optional<DeviceWaitResult> Detect(CHid& hid) {
@@ -51,8 +48,8 @@ DeviceWaitResult WaitForUpdatableDevice(CHid& hid, CDeviceNoticeSource* notices,
     if (const auto found = Detect(hid)) {
         return *found;
     }
-    const int fd = notices != nullptr ? notices->NoticeFd() : -1;
-    if (fd < 0) {
+    if (notices == nullptr ||
+        notices->WaitForNotices(std::chrono::milliseconds(0)) == NoticeWait::Unavailable) {
         return DeviceWaitResult::CannotWait;
     }
     // The first detection registered for HID notices after its search; a device that came in
@@ -77,12 +74,11 @@ DeviceWaitResult WaitForUpdatableDevice(CHid& hid, CDeviceNoticeSource* notices,
                                : std::min<std::chrono::milliseconds>(
                                      kStopCheckSlice,
                                      std::chrono::ceil<std::chrono::milliseconds>(deadline - now));
-        pollfd ready{fd, POLLIN, 0};
-        const int polled = ::poll(&ready, 1, static_cast<int>(slice.count()));
-        if (polled < 0 && errno != EINTR) {
+        const NoticeWait waited = notices->WaitForNotices(slice);
+        if (waited == NoticeWait::Unavailable) {
             return DeviceWaitResult::CannotWait;
         }
-        if (polled <= 0) {
+        if (waited == NoticeWait::TimedOut) {
             continue;
         }
         // Whatever the notices say, one detection answers whether the device is here now.

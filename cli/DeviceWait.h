@@ -1,6 +1,6 @@
 #pragma once
 // --wait: the terminal program started before the device was plugged in waits for it. It
-// listens to the device notices (poll(2) on the source's descriptor) and detects again only
+// listens to the device notices (the source's WaitForNotices) and detects again only
 // when notices came, so an idle wait costs nothing and no loop re-scans the devices.
 //
 // Threads: runs on the caller's thread (the program's main thread, before the engine starts).

@@ -1,9 +1,6 @@
 #include "cli/ImageFileCheck.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
+#include "platform/FileAccess.h"
 
 namespace tarvex {
 
@@ -37,12 +34,9 @@ ImageFileCheck CheckImageFile(const std::filesystem::path& path) {
         return {ImageFileProblem::NotRegularFile, {}};
     }
     // Only opening tells whether this user may read it (permissions, ACLs, security modules).
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        const std::error_code openError(errno, std::generic_category());
+    if (const std::error_code openError = OpenForReadingError(path)) {
         return {ClassifyImageFileError(openError), openError};
     }
-    ::close(fd);
     return {};
 }
 

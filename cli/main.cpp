@@ -1,32 +1,28 @@
 // tarvex-update-cli: updates one USB game controller or receiver from the terminal.
 
-#include <unistd.h>
-
-#include <csignal>
 #include <iostream>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
 #include "cli/CliApp.h"
 #include "hid/DeviceIdentity.h"
 #include "platform/SystemServices.h"
-#include "platform/linux/PosixUiLanguage.h"
+#include "platform/Terminal.h"
 #include "sim/VirtualHidPort.h"
 
 namespace {
 
 std::atomic<bool> StopRequested{false};
 
-extern "C" void OnInterrupt(int) {
-    StopRequested.store(true);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     using namespace tarvex;
-    const std::vector<std::string_view> arguments(argv + 1, argv + argc);
+    PrepareStandardStreams();
+    const std::vector<std::string> argumentTexts = ProgramArguments(argc, argv);
+    const std::vector<std::string_view> arguments(argumentTexts.begin(), argumentTexts.end());
     const CliParseResult parsed = ParseCliArguments(arguments);
     if (!parsed.Options) {
         std::cerr << "tarvex-update-cli: " << parsed.Error << "\n"
@@ -39,13 +35,9 @@ int main(int argc, char** argv) {
         return kExitSuccess;
     }
 
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    StopOnInterrupt(StopRequested);
 
-    CPosixUiLanguage language;
+    const std::unique_ptr<CUiLanguage> language = CreateUiLanguage();
     sim::CVirtualHidPort virtualHid;
     sim::CVirtualUsbDeviceList virtualUsb;
     SystemServices system;
@@ -63,8 +55,8 @@ int main(int argc, char** argv) {
         pUsbDevices = system.UsbDevices.get();
     }
 
-    const CliStreams streams{std::cout, std::cerr, STDIN_FILENO, isatty(STDIN_FILENO) == 1,
-                             isatty(STDOUT_FILENO) == 1};
+    const CliStreams streams{std::cout, std::cerr, 0, StandardInputIsTerminal(),
+                             StandardOutputIsTerminal()};
     // Real volumes also with a virtual device: --virtual=drive copies onto whatever mounted
     // volume has the device's size.
     const FileSystemServices files = CreateFileSystemServices();
@@ -74,7 +66,7 @@ int main(int argc, char** argv) {
     const RunGuardSystemServices guards = CreateRunGuardServices();
     return RunCli(
         options,
-        CliPlatform{*pHidPort, *pUsbDevices, language, driveCopy, system.DeviceNotices.get(),
+        CliPlatform{*pHidPort, *pUsbDevices, *language, driveCopy, system.DeviceNotices.get(),
                     RunGuardServices{guards.DeviceLocks.get(), guards.SleepInhibitor.get()}},
         streams, StopRequested);
 }

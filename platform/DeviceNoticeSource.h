@@ -3,11 +3,12 @@
 // arrived, an HID interface was removed. A backend turns what its system reports into these
 // three event types (the udev monitor on Linux, the virtual source in sim/).
 //
-// Threads: NoticeFd and TakeNotices belong to the window's thread, which waits on the
-// descriptor in its event loop and takes the notices when it becomes readable.
-// RegisterHidNotices and UnregisterHidNotices come from CHid, on whichever thread runs a
-// detection; an implementation makes them safe against a concurrent TakeNotices.
+// Threads: NoticeFd, WaitForNotices and TakeNotices belong to the window's thread, which waits
+// for notices (on the descriptor in its event loop, or in WaitForNotices) and takes them when
+// they are there. RegisterHidNotices and UnregisterHidNotices come from CHid, on whichever
+// thread runs a detection; an implementation makes them safe against a concurrent TakeNotices.
 
+#include <chrono>
 #include <cstdint>
 #include <vector>
 
@@ -28,13 +29,25 @@ inline void AppendNotice(std::vector<std::uint32_t>& batch, std::uint32_t notice
     batch.push_back(notice);
 }
 
+// What a wait for notices found.
+enum class NoticeWait {
+    Waiting,      // notices are waiting: TakeNotices has them
+    TimedOut,     // none came within the time (or the wait was interrupted by a signal)
+    Unavailable,  // this source cannot deliver any notice, so waiting is pointless
+};
+
 class CDeviceNoticeSource {
 public:
     virtual ~CDeviceNoticeSource() = default;
 
-    // A descriptor that polls readable (POLLIN) while notices are waiting; -1 when this source
-    // cannot deliver any (then TakeNotices stays empty). The source owns it.
+    // For event loops that wait on descriptors (POSIX): one that polls readable (POLLIN) while
+    // notices are waiting; -1 when this source cannot deliver any (then TakeNotices stays
+    // empty), and on systems whose notices do not come through a descriptor (Windows), where a
+    // loop uses WaitForNotices. The source owns it.
     virtual int NoticeFd() const = 0;
+
+    // Waits at most `timeout` (0: not at all) until notices are waiting, without taking them.
+    virtual NoticeWait WaitForNotices(std::chrono::milliseconds timeout) = 0;
 
     // Every notice waiting, oldest first; never blocks. Leaves the descriptor unreadable until
     // the next notice comes.

@@ -11,6 +11,7 @@
 #include "platform/FileWriter.h"
 #include "platform/HidPort.h"
 #include "platform/SleepInhibitor.h"
+#include "platform/UiLanguage.h"
 #include "platform/UsbDeviceList.h"
 #include "platform/VolumeList.h"
 
@@ -26,6 +27,10 @@ struct SystemServices {
 // Made on the window's thread at start-up; every member is set. Asks the system for nothing
 // that could fail yet, apart from setting up the notice source.
 SystemServices CreateSystemServices();
+
+// The user's interface language as this system tells it (the locale variables on Linux,
+// GetUserDefaultUILanguage on Windows). Asks the system anew at every call.
+std::unique_ptr<CUiLanguage> CreateUiLanguage();
 
 // What the drive-copy update needs of the file system: the mounted volumes, a writer that
 // flushes to the device, and the folder where the user's copy of 1.dat is kept. Apart from the

@@ -61,6 +61,12 @@ packages=(
   xz-utils
   binutils
   util-linux
+  # the Windows cross build (preset windows): mingw-w64 with the posix thread model, GoogleTest's
+  # sources to build it for Windows, and wine to run the programs and tests
+  g++-mingw-w64-x86-64-posix
+  googletest
+  wine
+  wine64
 )
 
 if [[ "${1:-}" == "--list" ]]; then

@@ -2,6 +2,7 @@
 # Installs the dependencies, builds with warnings as errors (`ci` preset), runs the whole test
 # suite and takes the window's screenshots under Xvfb (build/ci/screenshots/). With --all, or when CI=true, it then builds and runs the suite again under
 # AddressSanitizer with UndefinedBehaviorSanitizer (`asan`) and under ThreadSanitizer (`tsan`),
+# cross-builds for Windows with mingw-w64 and runs that build's suite under wine (`windows`),
 # runs the benchmarks of the `ci` build briefly (their figures are printed, never compared with
 # anything), runs every fuzz target for FUZZ_SECONDS (default 60) through
 # scripts/run-fuzzers.sh, and runs the real-device tests of the `ci` build in a QEMU guest
@@ -9,7 +10,8 @@
 # ci build and checks it; with --all it is installed into a clean Debian 12 root too.
 #
 #   bash scripts/run-tests.sh          ci preset only
-#   bash scripts/run-tests.sh --all    ci, asan and tsan presets, benchmarks, fuzzers, guest
+#   bash scripts/run-tests.sh --all    ci, asan, tsan and windows presets, benchmarks, fuzzers,
+#                                      guest
 #
 # Every preset runs even when an earlier one failed, so that one run shows all the failures; the
 # exit status is non-zero if any stage failed. ctest's output of each run is also kept in
@@ -19,9 +21,9 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 usage() {
   echo "usage: bash scripts/run-tests.sh [--all]"
-  echo "  --all   also build and test the asan and tsan presets, run the benchmarks briefly and"
-  echo "          the fuzz targets for FUZZ_SECONDS each, then the real-device tests in a"
-  echo "          QEMU guest (the default when CI=true)"
+  echo "  --all   also build and test the asan, tsan and windows presets, run the benchmarks"
+  echo "          briefly and the fuzz targets for FUZZ_SECONDS each, then the real-device tests"
+  echo "          in a QEMU guest (the default when CI=true)"
 }
 
 with_sanitizers=false
@@ -36,7 +38,7 @@ done
 
 presets=(ci)
 if $with_sanitizers; then
-  presets+=(asan tsan)
+  presets+=(asan tsan windows)
 fi
 
 banner() {

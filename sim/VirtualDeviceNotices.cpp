@@ -1,32 +1,10 @@
 #include "sim/VirtualDeviceNotices.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 namespace tarvex::sim {
 
-CVirtualDeviceNotices::CVirtualDeviceNotices() {
-    if (::pipe2(m_PipeFds, O_NONBLOCK | O_CLOEXEC) != 0) {
-        m_PipeFds[0] = m_PipeFds[1] = -1;
-    }
-}
-
-CVirtualDeviceNotices::~CVirtualDeviceNotices() {
-    for (const int fd : m_PipeFds) {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-    }
-}
-
 void CVirtualDeviceNotices::QueueLocked(std::uint32_t eventType) {
-    const bool wasEmpty = m_Pending.empty();
     AppendNotice(m_Pending, eventType);
-    if (wasEmpty && m_PipeFds[1] >= 0) {
-        const char wake = 1;
-        // One byte marks "something waits"; the pipe cannot be full with a single byte in it.
-        [[maybe_unused]] const auto written = ::write(m_PipeFds[1], &wake, 1);
-    }
+    m_Signal.Raise();
 }
 
 void CVirtualDeviceNotices::HidDevicePlugged() {
@@ -71,14 +49,16 @@ bool CVirtualDeviceNotices::HidNoticesRegistered() const {
 }
 
 int CVirtualDeviceNotices::NoticeFd() const {
-    return m_PipeFds[0];
+    return m_Signal.Fd();
+}
+
+NoticeWait CVirtualDeviceNotices::WaitForNotices(std::chrono::milliseconds timeout) {
+    return m_Signal.Wait(timeout);
 }
 
 std::vector<std::uint32_t> CVirtualDeviceNotices::TakeNotices() {
     std::lock_guard lock(m_Lock);
-    char drained = 0;
-    while (m_PipeFds[0] >= 0 && ::read(m_PipeFds[0], &drained, 1) == 1) {
-    }
+    m_Signal.Clear();
     std::vector<std::uint32_t> notices;
     notices.swap(m_Pending);
     return notices;

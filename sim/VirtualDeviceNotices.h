@@ -2,8 +2,8 @@
 // Device-change notices raised by a test or the demo, in the order and under the registration
 // rule the real monitor follows: plugging an HID device changes the device tree first and
 // then, once CHid has registered, announces the interface; unplugging removes the interface
-// first and then changes the tree. Notices wait on a pipe, so that an event loop can poll for
-// them exactly as for the real ones.
+// first and then changes the tree. Waiting notices raise a notice signal, so that an event loop
+// can poll for them (or a thread wait for them) exactly as for the real ones.
 //
 // Threads: every member may be called from any thread.
 
@@ -12,13 +12,13 @@
 #include <vector>
 
 #include "platform/DeviceNoticeSource.h"
+#include "platform/NoticeSignal.h"
 
 namespace tarvex::sim {
 
 class CVirtualDeviceNotices final : public CDeviceNoticeSource {
 public:
-    CVirtualDeviceNotices();
-    ~CVirtualDeviceNotices() override;
+    CVirtualDeviceNotices() = default;
     CVirtualDeviceNotices(const CVirtualDeviceNotices&) = delete;
     CVirtualDeviceNotices& operator=(const CVirtualDeviceNotices&) = delete;
 
@@ -37,6 +37,7 @@ public:
     bool HidNoticesRegistered() const;
 
     int NoticeFd() const override;
+    NoticeWait WaitForNotices(std::chrono::milliseconds timeout) override;
     std::vector<std::uint32_t> TakeNotices() override;
     bool RegisterHidNotices() override;
     void UnregisterHidNotices() override;
@@ -49,8 +50,8 @@ private:
     bool m_bRegistered = false;
     bool m_bRefuseRegistration = false;
     std::size_t m_RegistrationAttempts = 0;
-    // Readable end first. Readable exactly while m_Pending holds something.
-    int m_PipeFds[2] = {-1, -1};
+    // Raised exactly while m_Pending holds something.
+    CNoticeSignal m_Signal;
 };
 
 }  // namespace tarvex::sim

@@ -22,7 +22,7 @@ std::vector<HidInterfaceInfo> KeepFirstOfEachPath(std::vector<HidInterfaceInfo> 
     return kept;
 }
 
-std::string WideToUtf8(const wchar_t* text) {
+std::string HidapiTextToUtf8(const wchar_t* text) {
     std::string utf8;
     for (; text != nullptr && *text != L'\0'; ++text) {
         auto code = static_cast<std::uint32_t>(*text);
@@ -65,7 +65,7 @@ std::vector<HidInterfaceInfo> CHidapiHidPort::ListHidInterfaces() {
     std::vector<HidInterfaceInfo> interfaces;
     for (const hid_device_info* entry = list.get(); entry != nullptr; entry = entry->next) {
         interfaces.push_back({entry->path != nullptr ? entry->path : "", entry->vendor_id,
-                              entry->product_id, WideToUtf8(entry->serial_number)});
+                              entry->product_id, HidapiTextToUtf8(entry->serial_number)});
     }
     return KeepFirstOfEachPath(std::move(interfaces));
 }

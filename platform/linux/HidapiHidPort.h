@@ -16,9 +16,9 @@ namespace tarvex {
 // without a path (no device node) are dropped.
 std::vector<HidInterfaceInfo> KeepFirstOfEachPath(std::vector<HidInterfaceInfo> interfaces);
 
-// hidapi's wide strings (UTF-32 on Linux) as UTF-8; empty for null. A value that is no Unicode
-// character becomes U+FFFD.
-std::string WideToUtf8(const wchar_t* text);
+// hidapi's wide strings (wchar_t, UTF-32 on Linux) as UTF-8; empty for null. A value that is no
+// Unicode character becomes U+FFFD.
+std::string HidapiTextToUtf8(const wchar_t* text);
 
 class CHidapiHidPort final : public CHidPort {
 public:

@@ -7,6 +7,7 @@
 #include "platform/linux/LogindSleepInhibitor.h"
 #include "platform/linux/MountedVolumeList.h"
 #include "platform/linux/PosixFileWriter.h"
+#include "platform/linux/PosixUiLanguage.h"
 #include "platform/linux/UdevDeviceMonitor.h"
 #include "platform/linux/UdevUsbDeviceList.h"
 #include "platform/linux/UserFolders.h"
@@ -19,6 +20,10 @@ SystemServices CreateSystemServices() {
     services.UsbDevices = std::make_unique<CUdevUsbDeviceList>();
     services.DeviceNotices = std::make_unique<CUdevDeviceMonitor>();
     return services;
+}
+
+std::unique_ptr<CUiLanguage> CreateUiLanguage() {
+    return std::make_unique<CPosixUiLanguage>();
 }
 
 FileSystemServices CreateFileSystemServices() {

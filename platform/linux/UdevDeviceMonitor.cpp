@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <system_error>
 
+#include "platform/linux/PollWait.h"
 #include "platform/linux/ScopedFd.h"
 #include "platform/linux/UdevHandles.h"
 
@@ -112,6 +113,10 @@ UeventSource CUdevDeviceMonitor::Source() const {
 
 int CUdevDeviceMonitor::NoticeFd() const {
     return m_pHandles ? m_pHandles->Epoll.Get() : -1;
+}
+
+NoticeWait CUdevDeviceMonitor::WaitForNotices(std::chrono::milliseconds timeout) {
+    return WaitUntilReadable(NoticeFd(), timeout);
 }
 
 void CUdevDeviceMonitor::Receive(UeventOrigin origin) {

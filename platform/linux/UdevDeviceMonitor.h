@@ -52,6 +52,7 @@ public:
     UeventSource Source() const;
 
     int NoticeFd() const override;
+    NoticeWait WaitForNotices(std::chrono::milliseconds timeout) override;
     std::vector<std::uint32_t> TakeNotices() override;
     bool RegisterHidNotices() override;
     void UnregisterHidNotices() override;

@@ -2,10 +2,6 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <condition_variable>
 #include <future>
@@ -20,6 +16,7 @@
 #include "cli/ReportTrace.h"
 #include "sim/SampleImage.h"
 #include "sim/VirtualHidPort.h"
+#include "tests/cli/AnswerPipe.h"
 #include "tests/update/EngineTestSupport.h"
 
 namespace tarvex {
@@ -285,12 +282,9 @@ TEST_F(CliFixture, OutcomesMapToExitStatusesAndTheLastLine) {
 TEST_F(CliFixture, TheQuestionIsAnsweredOnTheTerminal) {
     for (const auto& [answer, status] :
          std::vector<std::pair<std::string, int>>{{"y\n", kExitSuccess}, {"n\n", kExitCancelled}}) {
-        int fds[2];
-        ASSERT_EQ(pipe(fds), 0);
-        ASSERT_EQ(write(fds[1], answer.data(), answer.size()), static_cast<ssize_t>(answer.size()));
-        EXPECT_EQ(Run(fds[0]), status) << answer;
-        close(fds[0]);
-        close(fds[1]);
+        const CAnswerPipe input(answer);
+        ASSERT_TRUE(input.Ready());
+        EXPECT_EQ(Run(input.ReadFd()), status) << answer;
         device->Reset();
     }
 }
@@ -340,52 +334,6 @@ TEST(ImageFileCheckTest, TheSystemsErrorDecidesTheReason) {
                                                     std::make_error_code(std::errc::io_error)}),
               "Firmware image '/x/a.dat' cannot be read: " +
                   std::make_error_code(std::errc::io_error).message() + ".");
-}
-
-// A file this user may not read, and one in a folder closed to this user (a checkout in a
-// private home folder): both are "permission denied", not "does not exist". As root the check
-// runs in a child that has become an ordinary user.
-TEST(ImageFileCheckTest, AFileThisUserMayNotReadIsNotCalledMissing) {
-    const auto folder = std::filesystem::temp_directory_path() / "tarvex-cli-unreadable";
-    std::filesystem::remove_all(folder);
-    std::filesystem::create_directories(folder / "private");
-    std::filesystem::permissions(folder, std::filesystem::perms(0755));
-    const auto closedFile = folder / "closed.dat";
-    const auto inClosedFolder = folder / "private" / "image.dat";
-    ASSERT_TRUE(sim::WriteSampleImage(closedFile, sim::SampleImageSpec{}));
-    ASSERT_TRUE(sim::WriteSampleImage(inClosedFolder, sim::SampleImageSpec{}));
-    std::filesystem::permissions(closedFile, std::filesystem::perms(0600));
-    std::filesystem::permissions(inClosedFolder, std::filesystem::perms(0644));
-    std::filesystem::permissions(folder / "private", std::filesystem::perms(0700));
-
-    for (const auto& path : {closedFile, inClosedFolder}) {
-        SCOPED_TRACE(path);
-        if (::geteuid() != 0) {
-            // Owned by this user: closing it to the owner as well.
-            std::filesystem::permissions(path, std::filesystem::perms::none);
-            std::filesystem::permissions(folder / "private", std::filesystem::perms::none);
-            EXPECT_EQ(CheckImageFile(path).Problem, ImageFileProblem::PermissionDenied);
-            continue;
-        }
-        const pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            constexpr uid_t kNobody = 65534;
-            if (::setresgid(kNobody, kNobody, kNobody) != 0 ||
-                ::setresuid(kNobody, kNobody, kNobody) != 0) {
-                ::_exit(100);
-            }
-            ::_exit(static_cast<int>(CheckImageFile(path).Problem));
-        }
-        int status = 0;
-        ASSERT_EQ(::waitpid(child, &status, 0), child);
-        ASSERT_TRUE(WIFEXITED(status));
-        ASSERT_NE(WEXITSTATUS(status), 100) << "could not become an ordinary user";
-        EXPECT_EQ(static_cast<ImageFileProblem>(WEXITSTATUS(status)),
-                  ImageFileProblem::PermissionDenied);
-    }
-    std::filesystem::permissions(folder / "private", std::filesystem::perms(0700));
-    std::filesystem::remove_all(folder);
 }
 
 TEST_F(CliFixture, AnAbsentDeviceIsNamed) {

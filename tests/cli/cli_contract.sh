@@ -1,9 +1,18 @@
 #!/usr/bin/env bash
 # The terminal program as a user runs it: exit statuses and the last line of standard output.
-# Usage: cli_contract.sh PATH/TO/tarvex-update-cli PATH/TO/sample.dat
+# Usage: cli_contract.sh [RUNNER...] PATH/TO/tarvex-update-cli PATH/TO/sample.dat
+# RUNNER runs a cross-built program (the wine wrapper for the Windows build).
 set -u
-cli=$1
-image=$2
+if [[ $# -lt 2 ]]; then
+    echo "usage: cli_contract.sh [RUNNER...] PATH/TO/tarvex-update-cli PATH/TO/sample.dat" >&2
+    exit 2
+fi
+image=${!#}
+cli=("${@:1:$#-1}")
+# Wine takes the user's interface language from LC_ALL, or from LANG only where that locale is
+# generated on the host; Linux reads LANG whatever is generated.
+cross_built=false
+[[ $# -gt 2 ]] && cross_built=true
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0
@@ -25,23 +34,24 @@ expect() {  # expect NAME STATUS LAST-LINE-OR-EMPTY -- COMMAND...
 }
 
 export LANG=C.UTF-8 LANGUAGE= LC_ALL= LC_MESSAGES=
-expect "help" 0 "" -- "$cli" --help
-expect "unknown option" 2 "" -- "$cli" --frobnicate "$image"
-expect "no image" 2 "" -- "$cli" --virtual
-expect "missing image" 2 "" -- "$cli" --virtual --yes "$work/none.dat"
-expect "virtual update" 0 "Firmware upgraded successful!" -- "$cli" --virtual --yes "$image"
-expect "declined without a terminal" 3 "" -- "$cli" --virtual "$image"
-expect "list drive mode" 0 "drive 3a7e:6a01 virtual:usb-3a7e:6a01 serial=" -- "$cli" --virtual=drive --list
-expect "list" 0 "hid 3a7e:6a11 virtual:hid-update-device serial=VIRTUAL-6A11" -- "$cli" --virtual --list
-expect "chosen by serial" 0 "Firmware upgraded successful!" -- "$cli" --virtual --device=VIRTUAL-6A11 --yes "$image"
-expect "chosen device absent" 1 "" -- "$cli" --virtual --device=/dev/hidraw99 --yes "$image"
-LANG=zh_CN.UTF-8 expect "Chinese" 0 "升级成功." -- "$cli" --virtual --yes "$image"
-LANGUAGE=zh_TW expect "Chinese (Taiwan) gets English" 0 "Firmware upgraded successful!" -- "$cli" --virtual --yes "$image"
+expect "help" 0 "" -- "${cli[@]}" --help
+expect "unknown option" 2 "" -- "${cli[@]}" --frobnicate "$image"
+expect "no image" 2 "" -- "${cli[@]}" --virtual
+expect "missing image" 2 "" -- "${cli[@]}" --virtual --yes "$work/none.dat"
+expect "virtual update" 0 "Firmware upgraded successful!" -- "${cli[@]}" --virtual --yes "$image"
+expect "declined without a terminal" 3 "" -- "${cli[@]}" --virtual "$image"
+expect "list drive mode" 0 "drive 3a7e:6a01 virtual:usb-3a7e:6a01 serial=" -- "${cli[@]}" --virtual=drive --list
+expect "list" 0 "hid 3a7e:6a11 virtual:hid-update-device serial=VIRTUAL-6A11" -- "${cli[@]}" --virtual --list
+expect "chosen by serial" 0 "Firmware upgraded successful!" -- "${cli[@]}" --virtual --device=VIRTUAL-6A11 --yes "$image"
+expect "chosen device absent" 1 "" -- "${cli[@]}" --virtual --device=/dev/hidraw99 --yes "$image"
+$cross_built || LANG=zh_CN.UTF-8 expect "Chinese" 0 "升级成功." -- "${cli[@]}" --virtual --yes "$image"
+LC_ALL=zh_CN.UTF-8 expect "Chinese (LC_ALL)" 0 "升级成功." -- "${cli[@]}" --virtual --yes "$image"
+LANGUAGE=zh_TW expect "Chinese (Taiwan) gets English" 0 "Firmware upgraded successful!" -- "${cli[@]}" --virtual --yes "$image"
 
 head -c 10 "$image" >"$work/short.dat"
-expect "refused image" 2 "Open file error! Please check the file!" -- "$cli" --virtual --yes "$work/short.dat"
+expect "refused image" 2 "Open file error! Please check the file!" -- "${cli[@]}" --virtual --yes "$work/short.dat"
 
-"$cli" --virtual --yes --trace "$image" >/dev/null 2>"$work/trace"
+"${cli[@]}" --virtual --yes --trace "$image" >/dev/null 2>"$work/trace"
 if grep -qvE '^[<>]( [0-9A-F]{2}){64}$' "$work/trace" || ! grep -q '^> 81 05 00 1A 01 00 00' "$work/trace"; then
     echo "FAIL trace format"; failures=$((failures + 1))
 else

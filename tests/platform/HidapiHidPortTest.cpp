@@ -186,14 +186,14 @@ TEST_F(HidrawNodeTest, AMissingPermissionIsToldApart) {
 
 // Serial numbers come from hidapi as wide strings.
 TEST(HidapiHidPort, WideStringsBecomeUtf8) {
-    EXPECT_EQ(WideToUtf8(nullptr), "");
-    EXPECT_EQ(WideToUtf8(L""), "");
-    EXPECT_EQ(WideToUtf8(L"SN-0042"), "SN-0042");
+    EXPECT_EQ(HidapiTextToUtf8(nullptr), "");
+    EXPECT_EQ(HidapiTextToUtf8(L""), "");
+    EXPECT_EQ(HidapiTextToUtf8(L"SN-0042"), "SN-0042");
     const wchar_t mixed[] = {L'\u00e9', L'\u4e2d', static_cast<wchar_t>(0x1F3AE), 0};
-    EXPECT_EQ(WideToUtf8(mixed), "\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x8E\xAE");
+    EXPECT_EQ(HidapiTextToUtf8(mixed), "\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x8E\xAE");
     const wchar_t invalid[] = {static_cast<wchar_t>(0xD800), static_cast<wchar_t>(0x110000),
                                static_cast<wchar_t>(-1), 0};
-    EXPECT_EQ(WideToUtf8(invalid), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
+    EXPECT_EQ(HidapiTextToUtf8(invalid), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
 }
 
 }  // namespace

@@ -1,9 +1,8 @@
-// The virtual notice source: the order and registration rule of the real monitor, and a
-// descriptor that is readable exactly while notices wait.
+// The virtual notice source: the order and registration rule of the real monitor, and a wait
+// that wakes exactly while notices wait.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 
 #include <thread>
 
@@ -15,9 +14,8 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
-bool Readable(const CVirtualDeviceNotices& notices, int timeoutMs) {
-    pollfd waiting{notices.NoticeFd(), POLLIN, 0};
-    return ::poll(&waiting, 1, timeoutMs) == 1 && (waiting.revents & POLLIN) != 0;
+bool Readable(CVirtualDeviceNotices& notices, int timeoutMs) {
+    return notices.WaitForNotices(std::chrono::milliseconds(timeoutMs)) == NoticeWait::Waiting;
 }
 
 TEST(VirtualDeviceNotices, RaisesWhatTheSystemWouldInItsOrder) {
@@ -38,9 +36,8 @@ TEST(VirtualDeviceNotices, RaisesWhatTheSystemWouldInItsOrder) {
     EXPECT_THAT(notices.TakeNotices(), IsEmpty());
 }
 
-TEST(VirtualDeviceNotices, TheDescriptorIsReadableExactlyWhileNoticesWait) {
+TEST(VirtualDeviceNotices, TheWaitWakesExactlyWhileNoticesWait) {
     CVirtualDeviceNotices notices;
-    ASSERT_GE(notices.NoticeFd(), 0);
     EXPECT_FALSE(Readable(notices, 0));
     notices.UsbDeviceChanged();
     notices.Raise(0x8000);

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <latch>
+#include <future>
 #include <numeric>
 #include <thread>
 
@@ -261,13 +261,14 @@ TEST(VirtualUpdateDevice, HeldRepliesWaitForTheRelease) {
     EXPECT_EQ(device.QueuedReplyCount(), 2u);
 
     // A reader already waiting is woken by the release.
-    std::latch readerStarted(1);
+    std::promise<void> readerStarted;
+    const auto started = readerStarted.get_future();
     HidIoStatus status = HidIoStatus::TimedOut;
     std::thread reader([&] {
-        readerStarted.count_down();
+        readerStarted.set_value();
         status = device.SendInputReport(reply, kGenerousTimeout);
     });
-    readerStarted.wait();
+    started.wait();
     device.HoldReplies(false);
     reader.join();
     EXPECT_EQ(status, HidIoStatus::Ok);
@@ -358,14 +359,15 @@ TEST(VirtualUpdateDevice, ReplyWaitsForItsLatency) {
 TEST(VirtualUpdateDevice, UnplugWakesABlockedReader) {
     CVirtualUpdateDevice device;
     ASSERT_EQ(Write(device, kPoll), HidIoStatus::Ok);
-    std::latch readerStarted(1);
+    std::promise<void> readerStarted;
+    const auto started = readerStarted.get_future();
     HidIoStatus status = HidIoStatus::Ok;
     std::thread reader([&] {
         HidReport reply{};
-        readerStarted.count_down();
+        readerStarted.set_value();
         status = device.SendInputReport(reply, kGenerousTimeout);
     });
-    readerStarted.wait();
+    started.wait();
     // Whether the reader is already waiting or not yet, it must come back with DeviceGone.
     device.Unplug();
     reader.join();

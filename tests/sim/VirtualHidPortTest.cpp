@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include <latch>
+#include <future>
 #include <thread>
 
 #include "hid/DeviceIdentity.h"
@@ -81,14 +81,15 @@ TEST(VirtualHidPort, ConnectionsDieWithTheirSession) {
     device->SetReplyLatency(hours(1));
     ASSERT_EQ(old->WriteOutputReport(kUpdateRequest), HidIoStatus::Ok);
 
-    std::latch readerStarted(1);
+    std::promise<void> readerStarted;
+    const auto started = readerStarted.get_future();
     HidIoStatus readStatus = HidIoStatus::Ok;
     std::thread reader([&] {
         HidReport report{};
-        readerStarted.count_down();
+        readerStarted.set_value();
         readStatus = old->ReadInputReport(report, kGenerousTimeout);
     });
-    readerStarted.wait();
+    started.wait();
     // A replug without an unplug in between: the device stays attached, the old handle does not.
     device->Plug();
     reader.join();

@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <condition_variable>
 #include <fstream>
 #include <functional>
@@ -20,6 +18,7 @@
 #include "hid/Hid.h"
 #include "sim/SampleImage.h"
 #include "sim/VirtualHidPort.h"
+#include "tests/soak/ProcessFootprint.h"
 #include "tests/update/EngineTestSupport.h"
 #include "update/UpdateEngine.h"
 
@@ -90,34 +89,6 @@ std::size_t AnsweredPackets(std::uint32_t payloadLength) {
     return 2 + (payloadLength <= kChunkSize ? 2 : chunks);
 }
 
-struct Footprint {
-    std::size_t OpenFds = 0;
-    std::size_t Threads = 0;
-    long RssKb = 0;
-};
-
-long StatusField(const std::string& name) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind(name + ":", 0) == 0) {
-            return std::stol(line.substr(name.size() + 1));
-        }
-    }
-    return -1;
-}
-
-Footprint ReadFootprint() {
-    Footprint footprint;
-    for ([[maybe_unused]] const auto& entry :
-         std::filesystem::directory_iterator("/proc/self/fd")) {
-        ++footprint.OpenFds;
-    }
-    footprint.Threads = static_cast<std::size_t>(StatusField("Threads"));
-    footprint.RssKb = StatusField("VmRSS");
-    return footprint;
-}
-
 // Answers as the current run's plan says and hands the outcome of each run to the test. Keeps
 // counters only, so that the view itself does not grow over a thousand runs.
 class CSoakView final : public CUpdateView {
@@ -175,7 +146,7 @@ class SoakTest : public ::testing::Test {
 protected:
     void SetUp() override {
         m_Folder =
-            std::filesystem::temp_directory_path() / ("tarvex-soak-" + std::to_string(::getpid()));
+            std::filesystem::temp_directory_path() / ("tarvex-soak-" + std::to_string(ProcessId()));
         std::filesystem::create_directories(m_Folder);
         for (std::size_t i = 0; i < kImages.size(); ++i) {
             ASSERT_TRUE(sim::WriteSampleImage(ImagePath(i), kImages[i]));

@@ -4,7 +4,6 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 
 #include <atomic>
 
@@ -218,10 +217,11 @@ TEST_F(DeviceChangeFixture, PluggingInEnablesTheButtonAndAsksTheVersionOnce) {
 
     m_pDevice->Plug();
     m_Notices.HidDevicePlugged();
-    pollfd waiting{m_Notices.NoticeFd(), POLLIN, 0};
-    ASSERT_EQ(::poll(&waiting, 1, 0), 1) << "the event loop is woken";
+    ASSERT_EQ(m_Notices.WaitForNotices(std::chrono::milliseconds(0)), NoticeWait::Waiting)
+        << "the event loop is woken";
     EXPECT_EQ(DeliverDeviceNotices(m_Notices, *m_pEngine), 2U);
-    EXPECT_EQ(::poll(&waiting, 1, 0), 0) << "and is not woken again for the same notices";
+    EXPECT_EQ(m_Notices.WaitForNotices(std::chrono::milliseconds(0)), NoticeWait::TimedOut)
+        << "and is not woken again for the same notices";
 
     EXPECT_TRUE(m_View.WaitForVersionText(kVersion));
     Settle();

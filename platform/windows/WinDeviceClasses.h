@@ -1,0 +1,15 @@
+#pragma once
+// Device interface classes the Windows backends ask for by value.
+
+#include <windows.h>
+
+namespace tarvex {
+
+// The published interface class of USB devices, {A5DCBF10-6530-11D2-901F-00C04FB951ED}.
+inline constexpr GUID kUsbDeviceInterfaceClass{
+    0xA5DCBF10, 0x6530, 0x11D2, {0x90, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED}};
+
+// The HID interface class, as the HID library names it.
+GUID HidInterfaceClass();
+
+}  // namespace tarvex

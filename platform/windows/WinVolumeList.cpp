@@ -1,0 +1,76 @@
+#include "platform/windows/WinVolumeList.h"
+
+#include <windows.h>
+
+#include <string>
+
+#include "platform/windows/Utf16Text.h"
+#include "platform/windows/VolumeCapacity.h"
+
+namespace tarvex {
+
+namespace {
+
+// For the life of one listing: a drive without its medium fails the call instead of showing
+// the system's "insert a disk" box. Per thread, so that no other thread's calls change.
+class CNoMediumPrompts {
+public:
+    CNoMediumPrompts() {
+        m_bChanged = ::SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX,
+                                          &m_PreviousMode) != 0;
+    }
+    ~CNoMediumPrompts() {
+        if (m_bChanged) {
+            ::SetThreadErrorMode(m_PreviousMode, nullptr);
+        }
+    }
+    CNoMediumPrompts(const CNoMediumPrompts&) = delete;
+    CNoMediumPrompts& operator=(const CNoMediumPrompts&) = delete;
+
+private:
+    DWORD m_PreviousMode = 0;
+    bool m_bChanged = false;
+};
+
+std::uint64_t CapacityOf(const std::wstring& root) {
+    DWORD sectorsPerCluster = 0;
+    DWORD bytesPerSector = 0;
+    DWORD freeClusters = 0;
+    DWORD totalClusters = 0;
+    if (!::GetDiskFreeSpaceW(root.c_str(), &sectorsPerCluster, &bytesPerSector, &freeClusters,
+                             &totalClusters)) {
+        return 0;
+    }
+    return VolumeCapacity(totalClusters, sectorsPerCluster, bytesPerSector);
+}
+
+}  // namespace
+
+bool SizesDriveType(unsigned driveType) {
+    return driveType == DRIVE_REMOVABLE || driveType == DRIVE_FIXED || driveType == DRIVE_RAMDISK;
+}
+
+bool CWinVolumeList::CanFindVolumesOf(const std::string&) {
+    return false;
+}
+
+std::vector<VolumeInfo> CWinVolumeList::ListVolumes() {
+    const CNoMediumPrompts quiet;
+    std::vector<VolumeInfo> volumes;
+    for (wchar_t letter = L'A'; letter <= L'Z'; ++letter) {
+        const std::wstring name{letter, L':'};
+        const std::wstring root = name + L'\\';
+        const UINT type = ::GetDriveTypeW(root.c_str());
+        if (type == DRIVE_NO_ROOT_DIR || type == DRIVE_UNKNOWN) {
+            continue;
+        }
+        VolumeInfo volume;
+        volume.MountPoint = root;
+        volume.SourceDevice = WideToUtf8(name);
+        volume.CapacityBytes = SizesDriveType(type) ? CapacityOf(root) : 0;
+        volumes.push_back(std::move(volume));
+    }
+    return volumes;
+}
+
+}  // namespace tarvex

@@ -1,0 +1,32 @@
+#pragma once
+// The volumes of a Windows machine, as the drive-copy update needs them: the drive letters A:
+// to Z:, in that order, each sized with GetDiskFreeSpaceW (VolumeCapacity.h).
+//
+// Only local drives are sized (removable, fixed and RAM disks): a network drive can keep the
+// call waiting on its server, and a CD drive is never the device's volume. Letters without a
+// volume are left out; a drive without its medium (an empty card reader) is listed with size 0.
+// While the letters are probed the system is told not to ask the user to insert a medium.
+//
+// MountPoint is the drive's root ("E:\"), SourceDevice its name ("E:"). Which USB device a
+// volume belongs to is not worked out: UsbDeviceSystemPath stays empty, CanFindVolumesOf says
+// so, and the capacity alone decides.
+//
+// Threads: any; each call asks the system anew.
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/VolumeList.h"
+
+namespace tarvex {
+
+// Whether a drive of this GetDriveTypeW type is sized.
+bool SizesDriveType(unsigned driveType);
+
+class CWinVolumeList final : public CVolumeList {
+public:
+    std::vector<VolumeInfo> ListVolumes() override;
+    bool CanFindVolumesOf(const std::string& usbDeviceSystemPath) override;
+};
+
+}  // namespace tarvex

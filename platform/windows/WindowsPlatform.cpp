@@ -1,0 +1,45 @@
+// The Windows backends: SetupAPI and the HID library for HID and USB devices, a message-only
+// window for the device notices, the drive letters for the volumes.
+
+#include "platform/SystemServices.h"
+#include "platform/windows/WinDeviceNotices.h"
+#include "platform/windows/WinFileWriter.h"
+#include "platform/windows/WinHidPort.h"
+#include "platform/windows/WinUiLanguage.h"
+#include "platform/windows/WinUsbDeviceList.h"
+#include "platform/windows/WinUserFolders.h"
+#include "platform/windows/WinVolumeList.h"
+
+namespace tarvex {
+
+SystemServices CreateSystemServices() {
+    SystemServices services;
+    services.HidPort = std::make_unique<CWinHidPort>();
+    services.UsbDevices = std::make_unique<CWinUsbDeviceList>();
+    services.DeviceNotices = std::make_unique<CWinDeviceNotices>();
+    return services;
+}
+
+std::unique_ptr<CUiLanguage> CreateUiLanguage() {
+    return std::make_unique<CWinUiLanguage>();
+}
+
+FileSystemServices CreateFileSystemServices() {
+    FileSystemServices services;
+    services.Volumes = std::make_unique<CWinVolumeList>();
+    services.FileWriter = std::make_unique<CWinFileWriter>();
+    // Never beside the program: its folder is usually Program Files, and the copy is the
+    // user's, kept in the user's own local data.
+    services.StagingFolder = UserLocalDataFolder();
+    return services;
+}
+
+// No guards on Windows yet: runs go without a device lock and without a sleep block, as the
+// engine allows. The backends to come: a named mutex per device (after its instance ID) for
+// the lock, and PowerCreateRequest with PowerSetRequest (PowerRequestSystemRequired) for the
+// sleep block, each released by closing its handle.
+RunGuardSystemServices CreateRunGuardServices() {
+    return {};
+}
+
+}  // namespace tarvex

@@ -1,0 +1,184 @@
+// The Windows HID connection on real handles. Under wine there is no HID device, so the device
+// is played by named pipes in message mode, which take and give whole reports and fail like a
+// device whose other end went away: the connection opens them by path as it opens an HID
+// interface, with the same CreateFileW, overlapped ReadFile, CancelIo and WriteFile.
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <future>
+#include <string>
+#include <thread>
+
+#include "platform/windows/Utf16Text.h"
+#include "platform/windows/WinHandles.h"
+#include "platform/windows/WinHidConnection.h"
+#include "platform/windows/WinHidPort.h"
+
+namespace tarvex {
+namespace {
+
+// Bound for a call that another thread ends; a guard against hangs, not a measurement.
+constexpr std::chrono::milliseconds kHangGuard{20'000};
+constexpr std::chrono::milliseconds kShortTimeout{30};
+
+std::wstring UniquePipeName(const std::wstring& stem) {
+    static std::atomic<int> counter{0};
+    return L"\\\\.\\pipe\\" + stem + L"-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+           std::to_wstring(counter++);
+}
+
+HidReport Filled(std::uint8_t id, std::uint8_t value) {
+    HidReport report;
+    report.fill(value);
+    report[0] = id;
+    return report;
+}
+
+// The device's end: the first pipe instance takes what the host writes (its write handle is
+// opened first), the second gives what the host reads.
+class CPipeDevice {
+public:
+    explicit CPipeDevice(std::wstring name) : m_Name(std::move(name)) {
+        for (auto& instance : m_Instances) {
+            instance = AdoptHandle(::CreateNamedPipeW(
+                m_Name.c_str(), PIPE_ACCESS_DUPLEX,
+                PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 2, 4096, 4096, 0, nullptr));
+        }
+    }
+    bool Ready() const { return m_Instances[0] && m_Instances[1]; }
+    const std::wstring& Name() const { return m_Name; }
+
+    std::string ReadOutputReport() {
+        std::string report(256, '\0');
+        DWORD count = 0;
+        if (!::ReadFile(m_Instances[0].get(), report.data(), static_cast<DWORD>(report.size()),
+                        &count, nullptr)) {
+            return {};
+        }
+        report.resize(count);
+        return report;
+    }
+    bool SendInputReport(const std::string& report) {
+        DWORD count = 0;
+        return ::WriteFile(m_Instances[1].get(), report.data(), static_cast<DWORD>(report.size()),
+                           &count, nullptr) &&
+               count == report.size();
+    }
+    // As pulling the plug: both ends go away under the open connection.
+    void Unplug() {
+        for (auto& instance : m_Instances) {
+            ::DisconnectNamedPipe(instance.get());
+            instance.reset();
+        }
+    }
+
+private:
+    std::wstring m_Name;
+    UniqueHandle m_Instances[2];
+};
+
+class WinHidConnectionTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_Device.Ready());
+        HidOpenResult opened = CWinHidConnection::Open(m_Device.Name());
+        ASSERT_TRUE(opened.Connection) << static_cast<int>(opened.Error);
+        m_pConnection = std::move(opened.Connection);
+    }
+
+    CPipeDevice m_Device{UniquePipeName(L"tarvex-hid")};
+    std::unique_ptr<CHidConnection> m_pConnection;
+};
+
+TEST_F(WinHidConnectionTest, ReportsTravelBothWaysWithTheirReportId) {
+    const HidReport sent = Filled(0x81, 0x5A);
+    ASSERT_EQ(m_pConnection->WriteOutputReport(sent), HidIoStatus::Ok);
+    EXPECT_EQ(m_Device.ReadOutputReport(), std::string(sent.begin(), sent.end()))
+        << "one write, the whole 64-byte report";
+
+    const std::string input = "\x81\x14\x01\x02";
+    ASSERT_TRUE(m_Device.SendInputReport(input));
+    HidReport received = Filled(0xEE, 0xEE);
+    ASSERT_EQ(m_pConnection->ReadInputReport(received, kHangGuard), HidIoStatus::Ok);
+    EXPECT_EQ(std::string(received.begin(), received.begin() + 4), input);
+    EXPECT_TRUE(std::all_of(received.begin() + 4, received.end(), [](auto b) { return b == 0; }))
+        << "bytes the device did not send are zero";
+}
+
+TEST_F(WinHidConnectionTest, ATimedOutReadIsCancelledAndWritesNothingAfterwards) {
+    HidReport report = Filled(0xEE, 0xEE);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(m_pConnection->ReadInputReport(report, kShortTimeout), HidIoStatus::TimedOut);
+    }
+    EXPECT_EQ(report, Filled(0xEE, 0xEE)) << "a read that timed out hands on nothing";
+
+    // The report that comes now belongs to the next read: none of the cancelled reads may still
+    // be waiting to swallow it.
+    const std::string late = "\x81\x19\x07";
+    ASSERT_TRUE(m_Device.SendInputReport(late));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(report, Filled(0xEE, 0xEE)) << "nor does it write into the buffer later";
+    ASSERT_EQ(m_pConnection->ReadInputReport(report, kHangGuard), HidIoStatus::Ok);
+    EXPECT_EQ(std::string(report.begin(), report.begin() + 3), late);
+}
+
+TEST_F(WinHidConnectionTest, AReadWaitsWhileTheOtherThreadWrites) {
+    auto reading = std::async(std::launch::async, [&] {
+        HidReport report{};
+        const HidIoStatus status = m_pConnection->ReadInputReport(report, kHangGuard);
+        return std::make_pair(status, report[1]);
+    });
+    for (std::uint8_t i = 1; i <= 3; ++i) {
+        ASSERT_EQ(m_pConnection->WriteOutputReport(Filled(0x81, i)), HidIoStatus::Ok);
+        EXPECT_EQ(m_Device.ReadOutputReport().at(1), static_cast<char>(i));
+    }
+    ASSERT_TRUE(m_Device.SendInputReport("\x81\x14"));
+    const auto [status, code] = reading.get();
+    EXPECT_EQ(status, HidIoStatus::Ok);
+    EXPECT_EQ(code, 0x14);
+}
+
+TEST_F(WinHidConnectionTest, ADeviceThatDisappearsFailsTheWaitingReadAndEveryCallAfter) {
+    auto reading = std::async(std::launch::async, [&] {
+        HidReport report{};
+        return m_pConnection->ReadInputReport(report, kHangGuard);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    m_Device.Unplug();
+    ASSERT_EQ(reading.wait_for(kHangGuard), std::future_status::ready)
+        << "the waiting read ends when the device goes";
+    EXPECT_EQ(reading.get(), HidIoStatus::DeviceGone);
+
+    HidReport report{};
+    EXPECT_EQ(m_pConnection->ReadInputReport(report, kHangGuard), HidIoStatus::DeviceGone);
+    EXPECT_EQ(m_pConnection->WriteOutputReport(Filled(0x81, 1)), HidIoStatus::DeviceGone);
+}
+
+TEST(WinHidPort, OpensAWidePathByTheUtf8NameItListsItUnder) {
+    // 固件 in the name: the path goes through the engine as UTF-8 and must come back the same.
+    CPipeDevice device(UniquePipeName(std::wstring(L"tarvex-\x56FA\x4EF6-hid")));
+    ASSERT_TRUE(device.Ready());
+    CWinHidPort port;
+    const HidOpenResult opened = port.OpenHidInterface(WideToUtf8(device.Name()));
+    ASSERT_TRUE(opened.Connection) << static_cast<int>(opened.Error);
+    ASSERT_EQ(opened.Connection->WriteOutputReport(Filled(0x81, 3)), HidIoStatus::Ok);
+    EXPECT_EQ(device.ReadOutputReport().size(), kHidReportSize);
+}
+
+TEST(WinHidPort, AnAbsentInterfaceIsNotFoundAndTheListingEnds) {
+    CWinHidPort port;
+    EXPECT_EQ(port.OpenHidInterface(WideToUtf8(UniquePipeName(L"tarvex-absent"))).Error,
+              HidOpenError::NotFound);
+    // Wine shows no HID device of its own; whatever a machine has, each entry can be opened by
+    // the path it is listed under, or is refused with a reason.
+    for (const auto& entry : port.ListHidInterfaces()) {
+        EXPECT_EQ(WideToUtf8(Utf8ToWide(entry.Path)), entry.Path);
+    }
+}
+
+}  // namespace
+}  // namespace tarvex

@@ -1,0 +1,56 @@
+// The drive letters as the drive-copy update sees them on Windows (under wine: C: is the wine
+// prefix's folder and Z: the host's root). A letter without a volume, or a volume without its
+// medium, must neither stop the listing nor ask the user anything.
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+
+#include "platform/windows/WinVolumeList.h"
+
+namespace tarvex {
+namespace {
+
+TEST(WinVolumeList, EveryLetterWithAVolumeInLetterOrder) {
+    CWinVolumeList list;
+    const auto volumes = list.ListVolumes();
+    ASSERT_FALSE(volumes.empty());
+    EXPECT_TRUE(std::is_sorted(volumes.begin(), volumes.end(), [](const auto& a, const auto& b) {
+        return a.MountPoint.native() < b.MountPoint.native();
+    }));
+    const DWORD letters = ::GetLogicalDrives();
+    for (const auto& volume : volumes) {
+        const std::wstring root = volume.MountPoint.native();
+        ASSERT_EQ(root.size(), 3U);
+        EXPECT_EQ(root.substr(1), L":\\");
+        EXPECT_NE(letters & (1U << (root[0] - L'A')), 0U) << volume.SourceDevice;
+        const std::string name{static_cast<char>(root[0]), ':'};
+        EXPECT_EQ(volume.SourceDevice, name);
+        EXPECT_TRUE(volume.UsbDeviceSystemPath.empty());
+    }
+    const auto system = std::find_if(volumes.begin(), volumes.end(),
+                                     [](const auto& v) { return v.SourceDevice == "C:"; });
+    ASSERT_NE(system, volumes.end());
+    EXPECT_GT(system->CapacityBytes, 0U) << "a local disk is sized";
+}
+
+TEST(WinVolumeList, OnlyLocalDrivesAreSized) {
+    EXPECT_TRUE(SizesDriveType(DRIVE_REMOVABLE));
+    EXPECT_TRUE(SizesDriveType(DRIVE_FIXED));
+    EXPECT_TRUE(SizesDriveType(DRIVE_RAMDISK));
+    EXPECT_FALSE(SizesDriveType(DRIVE_REMOTE)) << "a stale server must not hang the update";
+    EXPECT_FALSE(SizesDriveType(DRIVE_CDROM));
+    EXPECT_FALSE(SizesDriveType(DRIVE_UNKNOWN));
+    EXPECT_FALSE(SizesDriveType(DRIVE_NO_ROOT_DIR));
+}
+
+TEST(WinVolumeList, ListingLeavesTheThreadsErrorModeAsItWas) {
+    const DWORD before = ::GetThreadErrorMode();
+    CWinVolumeList().ListVolumes();
+    EXPECT_EQ(::GetThreadErrorMode(), before);
+}
+
+}  // namespace
+}  // namespace tarvex
