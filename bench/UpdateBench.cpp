@@ -1,13 +1,23 @@
-// How fast the tool's side of the protocol is: building the reports of one data chunk, and a
-// whole update against the virtual device answering at once (the engine's own cost per chunk,
-// since a real device paces the transfer).
+// How fast the tool's side of the protocol is, and how much it adds to a transfer that the
+// device paces:
+// - building the reports of one data chunk;
+// - a whole update against the virtual device answering at once: the engine's own cost per
+//   chunk (`us_per_chunk`);
+// - a whole 256 KiB update against the virtual device answering each packet 1 ms after it
+//   arrived: run time over chunks x 1 ms (`paced_ratio`); 1.00 means the tool adds nothing;
+// - the same device answering a tight loop of packets with the same latency and no engine at
+//   all (`device_ratio`): how close the device's own timing comes, the floor of paced_ratio.
+// Every benchmark writes its image into a folder of its own, removed when it ends.
 
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 
+#include "bench/ScratchFolder.h"
 #include "hid/ReportLayout.h"
 #include "platform/UiLanguage.h"
 #include "sim/SampleImage.h"
@@ -16,6 +26,17 @@
 
 namespace tarvex {
 namespace {
+
+using Clock = std::chrono::steady_clock;
+using Microseconds = std::chrono::duration<double, std::micro>;
+
+constexpr std::chrono::milliseconds kPacedLatency{1};
+// A bound on one run, so that a run that hangs ends the benchmark with an error instead.
+constexpr std::chrono::minutes kRunGuard{2};
+
+std::uint32_t ChunkCount(std::uint32_t payloadLength) {
+    return static_cast<std::uint32_t>((payloadLength + kChunkSize - 1) / kChunkSize);
+}
 
 void BM_EncodeDataChunk(benchmark::State& state) {
     std::array<std::uint8_t, kChunkSize> chunk{};
@@ -44,10 +65,13 @@ public:
         m_Outcome = outcome;
         m_Ended.notify_all();
     }
-    UpdateOutcome Wait() {
+    // The outcome of the run that ended, or nothing when none ended within `limit`.
+    std::optional<UpdateOutcome> Wait(std::chrono::milliseconds limit) {
         std::unique_lock lock(m_Lock);
-        m_Ended.wait(lock, [&] { return m_Outcome.has_value(); });
-        return *std::exchange(m_Outcome, std::nullopt);
+        if (!m_Ended.wait_for(lock, limit, [&] { return m_Outcome.has_value(); })) {
+            return std::nullopt;
+        }
+        return std::exchange(m_Outcome, std::nullopt);
     }
 
 private:
@@ -57,34 +81,158 @@ private:
     std::optional<UpdateOutcome> m_Outcome;
 };
 
-void BM_WholeUpdateAgainstVirtualDevice(benchmark::State& state) {
-    sim::SampleImageSpec spec;
-    spec.PayloadLength = static_cast<std::uint32_t>(state.range(0));
-    const auto image = std::filesystem::temp_directory_path() / "tarvex-bench-image.dat";
-    if (!sim::WriteSampleImage(image, spec)) {
-        state.SkipWithError("cannot write the image");
-        return;
+// The engine with the virtual device as its only HID interface, and an image of
+// `payloadLength` bytes in a scratch folder of its own.
+class CUpdateRig {
+public:
+    explicit CUpdateRig(std::uint32_t payloadLength, std::chrono::milliseconds latency)
+        : m_View(m_Folder.Path() / "image.dat") {
+        sim::SampleImageSpec spec;
+        spec.PayloadLength = payloadLength;
+        m_bReady = m_Folder.Made() && sim::WriteSampleImage(m_Folder.Path() / "image.dat", spec);
+        m_pDevice->SetReplyLatency(latency);
+        m_Port.AttachUpdateDevice(m_pDevice);
+        m_Hid.DetectDevice();
     }
-    auto device = std::make_shared<sim::CVirtualUpdateDevice>();
-    sim::CVirtualHidPort port;
-    sim::CVirtualUsbDeviceList usb;
-    port.AttachUpdateDevice(device);
-    CHid hid(port, usb);
-    CBenchView view(image);
-    CFixedUiLanguage language(kLanguageEnglishUs);
-    CUpdateEngine engine(hid, view, language);
-    hid.DetectDevice();
-    for (auto _ : state) {
-        device->Reset();
-        if (!engine.OnUsbUpdate() || view.Wait() != UpdateOutcome::Succeeded) {
-            state.SkipWithError("update did not succeed");
-            break;
+
+    bool Ready() const { return m_bReady; }
+    // Polls of the last run: each is a read that waited out its whole time-out.
+    std::size_t PollCount() const { return m_pDevice->PollCount(); }
+
+    // One update run from the press of the button to its result; nothing when it did not
+    // succeed.
+    std::optional<Clock::duration> RunOnce() {
+        m_pDevice->Reset();
+        const auto start = Clock::now();
+        if (!m_Engine.OnUsbUpdate() || m_View.Wait(kRunGuard) != UpdateOutcome::Succeeded) {
+            return std::nullopt;
         }
+        return Clock::now() - start;
+    }
+
+private:
+    bench::CScratchFolder m_Folder;
+    bool m_bReady = false;
+    std::shared_ptr<sim::CVirtualUpdateDevice> m_pDevice =
+        std::make_shared<sim::CVirtualUpdateDevice>();
+    sim::CVirtualHidPort m_Port;
+    sim::CVirtualUsbDeviceList m_Usb;
+    CHid m_Hid{m_Port, m_Usb};
+    CBenchView m_View;
+    CFixedUiLanguage m_Language{kLanguageEnglishUs};
+    CUpdateEngine m_Engine{m_Hid, m_View, m_Language};
+};
+
+struct WholeUpdates {
+    Clock::duration WallTime{};
+    std::size_t Polls = 0;
+};
+
+// Runs whole updates of state.range(0) payload bytes; their wall time and polls in all, or
+// nothing after reporting the error.
+std::optional<WholeUpdates> RunWholeUpdates(benchmark::State& state,
+                                            std::chrono::milliseconds latency) {
+    CUpdateRig rig(static_cast<std::uint32_t>(state.range(0)), latency);
+    if (!rig.Ready()) {
+        state.SkipWithError("cannot write the image into a scratch folder");
+        return std::nullopt;
+    }
+    WholeUpdates total;
+    for (auto _ : state) {
+        const auto took = rig.RunOnce();
+        if (!took) {
+            state.SkipWithError("update did not succeed");
+            return std::nullopt;
+        }
+        state.SetIterationTime(std::chrono::duration<double>(*took).count());
+        total.WallTime += *took;
+        total.Polls += rig.PollCount();
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0));
-    std::filesystem::remove(image);
+    return total;
 }
-BENCHMARK(BM_WholeUpdateAgainstVirtualDevice)->Arg(4096)->Arg(64 * 1024)->UseRealTime();
+
+void BM_WholeUpdateAgainstVirtualDevice(benchmark::State& state) {
+    const auto total = RunWholeUpdates(state, std::chrono::milliseconds(0));
+    if (!total) {
+        return;
+    }
+    const double chunks = static_cast<double>(state.iterations()) *
+                          ChunkCount(static_cast<std::uint32_t>(state.range(0)));
+    state.counters["us_per_chunk"] = Microseconds(total->WallTime).count() / chunks;
+}
+BENCHMARK(BM_WholeUpdateAgainstVirtualDevice)->Arg(4096)->Arg(64 * 1024)->UseManualTime();
+
+// One iteration is about 8 s (8192 chunks at 1 ms), so it runs once however short the minimum
+// time asked for; --benchmark_repetitions gives the spread.
+void BM_PacedUpdateAgainstVirtualDevice(benchmark::State& state) {
+    const auto total = RunWholeUpdates(state, kPacedLatency);
+    if (!total) {
+        return;
+    }
+    const auto floor = kPacedLatency * static_cast<std::int64_t>(state.iterations()) *
+                       ChunkCount(static_cast<std::uint32_t>(state.range(0)));
+    state.counters["paced_ratio"] = std::chrono::duration<double>(total->WallTime) / floor;
+    state.counters["us_per_chunk_over_pace"] =
+        Microseconds(total->WallTime - floor).count() / static_cast<double>(floor / kPacedLatency);
+    // Not 0 when some read waited out its time-out although a reply was on its way.
+    state.counters["polls"] = static_cast<double>(total->Polls);
+}
+BENCHMARK(BM_PacedUpdateAgainstVirtualDevice)
+    ->Arg(256 * 1024)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+// The virtual device alone, as the engine's connection sees it: write one data packet, read
+// its acknowledgement, again and again, with the same 1 ms latency as the paced update.
+void BM_VirtualDeviceAloneAt1ms(benchmark::State& state) {
+    auto device = std::make_shared<sim::CVirtualUpdateDevice>();
+    device->SetReplyLatency(kPacedLatency);
+    sim::CVirtualHidPort port;
+    port.AttachUpdateDevice(device);
+    const auto opened = port.OpenHidInterface(sim::kVirtualUpdateDevicePath);
+    if (!opened.Connection) {
+        state.SkipWithError("cannot open the virtual device");
+        return;
+    }
+    const std::array<std::uint8_t, kChunkSize> chunk{};
+    const ReportBody body =
+        SplitForReportRoute(kCommandData, EncodeCommandPacket(kCommandData, chunk)).front();
+    HidReport request{};
+    request[0] = kOutputReportId;
+    std::copy(body.begin(), body.end(), request.begin() + 1);
+
+    const auto roundTrips = state.range(0);
+    Clock::duration total{};
+    Clock::duration late{};
+    for (auto _ : state) {
+        device->Reset();
+        const auto start = Clock::now();
+        for (std::int64_t trip = 0; trip < roundTrips; ++trip) {
+            const auto sent = Clock::now();
+            HidReport reply{};
+            if (opened.Connection->WriteOutputReport(request) != HidIoStatus::Ok ||
+                opened.Connection->ReadInputReport(reply, kReadTimeoutDuringTransfer) !=
+                    HidIoStatus::Ok) {
+                state.SkipWithError("the device did not answer within the read time-out");
+                return;
+            }
+            late += Clock::now() - sent - kPacedLatency;
+        }
+        const auto took = Clock::now() - start;
+        state.SetIterationTime(std::chrono::duration<double>(took).count());
+        total += took;
+    }
+    const auto trips = static_cast<std::int64_t>(state.iterations()) * roundTrips;
+    state.counters["device_ratio"] = std::chrono::duration<double>(total) / (kPacedLatency * trips);
+    state.counters["us_late_per_reply"] = Microseconds(late).count() / static_cast<double>(trips);
+}
+BENCHMARK(BM_VirtualDeviceAloneAt1ms)
+    ->Arg(2048)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace tarvex
