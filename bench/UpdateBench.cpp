@@ -11,11 +11,13 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 #include "bench/ScratchFolder.h"
 #include "hid/ReportLayout.h"
@@ -38,6 +40,17 @@ std::uint32_t ChunkCount(std::uint32_t payloadLength) {
     return static_cast<std::uint32_t>((payloadLength + kChunkSize - 1) / kChunkSize);
 }
 
+// The middle value, in microseconds. A shared machine now and then takes the processor away for
+// milliseconds; the mean carries that, the median shows what one round trip usually costs.
+double MedianMicroseconds(std::vector<Clock::duration> durations) {
+    if (durations.empty()) {
+        return 0;
+    }
+    const auto middle = durations.begin() + static_cast<std::ptrdiff_t>(durations.size() / 2);
+    std::nth_element(durations.begin(), middle, durations.end());
+    return Microseconds(*middle).count();
+}
+
 void BM_EncodeDataChunk(benchmark::State& state) {
     std::array<std::uint8_t, kChunkSize> chunk{};
     for (auto _ : state) {
@@ -53,7 +66,12 @@ public:
     explicit CBenchView(std::filesystem::path image) : m_Image(std::move(image)) {}
     void EnableUpdateButton(bool) override {}
     void SetVersionText(const std::string&) override {}
-    void SetProgress(unsigned) override {}
+    // Every chunk after the first moves the bar, on the run's worker, right after it was sent.
+    void SetProgress(unsigned) override {
+        if (m_bTimeChunks) {
+            m_ChunkTimes.push_back(Clock::now());
+        }
+    }
     int ShowPrompt(const std::string&, int) override { return kPromptOk; }
     void ShowSuccessBox(const std::string&, const std::string&) override {}
     std::optional<std::filesystem::path> AskImagePath(const std::string&,
@@ -74,11 +92,26 @@ public:
         return std::exchange(m_Outcome, std::nullopt);
     }
 
+    // When on, the time of each chunk is kept from the next run on (read it once the run ended).
+    void TimeChunks(bool on) { m_bTimeChunks = on; }
+    void ForgetChunkTimes() { m_ChunkTimes.clear(); }
+    // The time between one chunk and the next, for every pair of the runs since the last
+    // ForgetChunkTimes.
+    std::vector<Clock::duration> ChunkGaps() const {
+        std::vector<Clock::duration> gaps;
+        for (std::size_t i = 1; i < m_ChunkTimes.size(); ++i) {
+            gaps.push_back(m_ChunkTimes[i] - m_ChunkTimes[i - 1]);
+        }
+        return gaps;
+    }
+
 private:
     std::filesystem::path m_Image;
     std::mutex m_Lock;
     std::condition_variable m_Ended;
     std::optional<UpdateOutcome> m_Outcome;
+    bool m_bTimeChunks = false;
+    std::vector<Clock::time_point> m_ChunkTimes;
 };
 
 // The engine with the virtual device as its only HID interface, and an image of
@@ -91,6 +124,7 @@ public:
         spec.PayloadLength = payloadLength;
         m_bReady = m_Folder.Made() && sim::WriteSampleImage(m_Folder.Path() / "image.dat", spec);
         m_pDevice->SetReplyLatency(latency);
+        m_View.TimeChunks(latency.count() > 0);
         m_Port.AttachUpdateDevice(m_pDevice);
         m_Hid.DetectDevice();
     }
@@ -98,11 +132,13 @@ public:
     bool Ready() const { return m_bReady; }
     // Polls of the last run: each is a read that waited out its whole time-out.
     std::size_t PollCount() const { return m_pDevice->PollCount(); }
+    std::vector<Clock::duration> ChunkGaps() const { return m_View.ChunkGaps(); }
 
     // One update run from the press of the button to its result; nothing when it did not
     // succeed.
     std::optional<Clock::duration> RunOnce() {
         m_pDevice->Reset();
+        m_View.ForgetChunkTimes();
         const auto start = Clock::now();
         if (!m_Engine.OnUsbUpdate() || m_View.Wait(kRunGuard) != UpdateOutcome::Succeeded) {
             return std::nullopt;
@@ -126,6 +162,7 @@ private:
 struct WholeUpdates {
     Clock::duration WallTime{};
     std::size_t Polls = 0;
+    std::vector<Clock::duration> ChunkGaps;  // timed runs only
 };
 
 // Runs whole updates of state.range(0) payload bytes; their wall time and polls in all, or
@@ -147,6 +184,8 @@ std::optional<WholeUpdates> RunWholeUpdates(benchmark::State& state,
         state.SetIterationTime(std::chrono::duration<double>(*took).count());
         total.WallTime += *took;
         total.Polls += rig.PollCount();
+        const auto gaps = rig.ChunkGaps();
+        total.ChunkGaps.insert(total.ChunkGaps.end(), gaps.begin(), gaps.end());
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0));
     return total;
@@ -177,6 +216,7 @@ void BM_PacedUpdateAgainstVirtualDevice(benchmark::State& state) {
         Microseconds(total->WallTime - floor).count() / static_cast<double>(floor / kPacedLatency);
     // Not 0 when some read waited out its time-out although a reply was on its way.
     state.counters["polls"] = static_cast<double>(total->Polls);
+    state.counters["median_chunk_us"] = MedianMicroseconds(total->ChunkGaps);
 }
 BENCHMARK(BM_PacedUpdateAgainstVirtualDevice)
     ->Arg(256 * 1024)
@@ -206,10 +246,12 @@ void BM_VirtualDeviceAloneAt1ms(benchmark::State& state) {
     const auto roundTrips = state.range(0);
     Clock::duration total{};
     Clock::duration late{};
+    std::vector<Clock::duration> trips;
+    trips.reserve(static_cast<std::size_t>(roundTrips));
     for (auto _ : state) {
         device->Reset();
         const auto start = Clock::now();
-        for (std::int64_t trip = 0; trip < roundTrips; ++trip) {
+        for (std::int64_t sentCount = 0; sentCount < roundTrips; ++sentCount) {
             const auto sent = Clock::now();
             HidReport reply{};
             if (opened.Connection->WriteOutputReport(request) != HidIoStatus::Ok ||
@@ -218,15 +260,20 @@ void BM_VirtualDeviceAloneAt1ms(benchmark::State& state) {
                 state.SkipWithError("the device did not answer within the read time-out");
                 return;
             }
-            late += Clock::now() - sent - kPacedLatency;
+            const auto trip = Clock::now() - sent;
+            late += trip - kPacedLatency;
+            trips.push_back(trip);
         }
         const auto took = Clock::now() - start;
         state.SetIterationTime(std::chrono::duration<double>(took).count());
         total += took;
     }
-    const auto trips = static_cast<std::int64_t>(state.iterations()) * roundTrips;
-    state.counters["device_ratio"] = std::chrono::duration<double>(total) / (kPacedLatency * trips);
-    state.counters["us_late_per_reply"] = Microseconds(late).count() / static_cast<double>(trips);
+    const auto tripCount = static_cast<std::int64_t>(trips.size());
+    state.counters["device_ratio"] =
+        std::chrono::duration<double>(total) / (kPacedLatency * tripCount);
+    state.counters["us_late_per_reply"] =
+        Microseconds(late).count() / static_cast<double>(tripCount);
+    state.counters["median_trip_us"] = MedianMicroseconds(std::move(trips));
 }
 BENCHMARK(BM_VirtualDeviceAloneAt1ms)
     ->Arg(2048)
