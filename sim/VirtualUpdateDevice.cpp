@@ -1,6 +1,7 @@
 #include "sim/VirtualUpdateDevice.h"
 
 #include <algorithm>
+#include <thread>
 
 #include "hid/ReportLayout.h"
 
@@ -25,6 +26,12 @@ constexpr std::uint8_t kVersionReplyLength = kReportVersion + 4 - 2;
 
 // Longer waits are as good as forever, and keep the deadline clear of the clock's range.
 constexpr std::chrono::milliseconds kLongestWait = std::chrono::hours(24 * 365);
+
+// A timed wait on Linux ends up to the thread's timer slack (50 us by default) after its time
+// point, and a little more on a busy machine: at a 1 ms latency that alone would make every
+// reply 5 % late. So a reader sleeps only until this long before a reply is due and covers the
+// rest by checking the clock, giving up the processor between checks.
+constexpr std::chrono::microseconds kWakeAhead{100};
 
 std::uint16_t ReadLe16(std::span<const std::uint8_t> bytes) {
     return static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8));
@@ -63,10 +70,14 @@ HidIoStatus CVirtualUpdateDevice::ReceiveOutputReport(std::span<const std::uint8
 
 HidIoStatus CVirtualUpdateDevice::ReceiveOutputReport(std::span<const std::uint8_t> report,
                                                       std::uint64_t session) {
+    // Taken before the lock: the reply latency counts from the moment the report came in, not
+    // from whenever this thread got the device's attention.
+    const auto arrived = Clock::now();
     if (report.empty() || report.size() > kHidReportSize) {
         return HidIoStatus::Failed;
     }
     std::lock_guard lock(m_Lock);
+    m_ReportArrived = arrived;
     if (!m_bAttached || session != m_Session) {
         return HidIoStatus::DeviceGone;
     }
@@ -111,9 +122,19 @@ HidIoStatus CVirtualUpdateDevice::SendInputReport(HidReport& report,
             return HidIoStatus::TimedOut;
         }
         // Replies leave in the order they were queued, so only the first one's due time matters.
-        const auto wake =
-            m_Queue.empty() || m_bRepliesHeld ? deadline : std::min(deadline, m_Queue.front().Due);
-        m_InputReady.wait_until(lock, wake);
+        const bool replyFirst =
+            !m_Queue.empty() && !m_bRepliesHeld && m_Queue.front().Due < deadline;
+        if (!replyFirst) {
+            m_InputReady.wait_until(lock, deadline);
+        } else if (m_Queue.front().Due - now > kWakeAhead) {
+            m_InputReady.wait_until(lock, m_Queue.front().Due - kWakeAhead);
+        } else {
+            // The last stretch before the reply is due: unlocked, so that writes, unplugs and
+            // other readers go on meanwhile, and everything is looked at again afterwards.
+            lock.unlock();
+            std::this_thread::yield();
+            lock.lock();
+        }
     }
 }
 
@@ -430,7 +451,7 @@ void CVirtualUpdateDevice::AnswerLocked(std::size_t packetNumber, const HidRepor
 }
 
 void CVirtualUpdateDevice::QueueLocked(const HidReport& reply) {
-    m_Queue.push_back({Clock::now() + m_ReplyLatency, reply});
+    m_Queue.push_back({m_ReportArrived + m_ReplyLatency, reply});
     m_Record.push_back({ReportDirection::FromDevice, reply});
     m_InputReady.notify_all();
 }

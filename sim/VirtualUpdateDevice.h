@@ -57,7 +57,11 @@ public:
     // --- the host's side (used by the virtual connection) ---
     // Takes one output report (64 bytes, report ID first). DeviceGone once unplugged.
     HidIoStatus ReceiveOutputReport(std::span<const std::uint8_t> report);
-    // Next input report whose reply latency has passed, waiting at most `timeout`.
+    // Next input report whose reply latency has passed, waiting at most `timeout`. A reply is
+    // due exactly the latency after the report that caused it arrived, and a waiting reader
+    // gets it then, within a few microseconds when the processor is free: the latency is the
+    // device's, and adds no timer slack of its own to a transfer it paces. The last 100 us
+    // before a reply is due, a reader keeps checking the clock instead of sleeping.
     HidIoStatus SendInputReport(HidReport& report, std::chrono::milliseconds timeout);
     // The same, for a connection opened in `session`: DeviceGone once the device has been
     // plugged again since, even when a replug happens while the call waits. Checking the
@@ -149,6 +153,8 @@ private:
     bool m_bAttached = true;
     std::uint64_t m_Session = 1;
     std::chrono::milliseconds m_ReplyLatency{0};
+    // When the output report being handled came in: its replies are due the latency after it.
+    std::chrono::steady_clock::time_point m_ReportArrived;
     bool m_bSilent = false;
     bool m_bWritesFail = false;
     std::optional<std::size_t> m_RefuseWriteOf;

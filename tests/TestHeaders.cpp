@@ -1,4 +1,4 @@
-// The one source of tarvex_test_headers: the cross build precompiles GoogleTest's and
+// The one source of tarvex_test_headers: every build precompiles GoogleTest's and
 // GoogleMock's headers with it, and every test reuses the result.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

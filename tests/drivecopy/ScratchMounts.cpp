@@ -106,7 +106,9 @@ std::filesystem::path CScratchMounts::BindMount(const std::filesystem::path& sou
 std::string DisguisedMountTable() {
     std::ifstream file("/proc/self/mountinfo");
     std::string table;
-    const std::string scratchTail = std::string(" - tmpfs ") + kTmpfsSource + " ";
+    // Appended piece by piece: g++ 12 takes "a" + b + "c" on strings for an out-of-bounds copy.
+    std::string scratchTail = " - tmpfs ";
+    scratchTail.append(kTmpfsSource).append(" ");
     for (std::string line; std::getline(file, line);) {
         const std::size_t tail = line.find(scratchTail);
         if (tail != std::string::npos) {

@@ -356,6 +356,37 @@ TEST(VirtualUpdateDevice, ReplyWaitsForItsLatency) {
     EXPECT_EQ(reply, kUpdateReady);
 }
 
+// The latency runs from the request's arrival: a reply is never readable before then, whether
+// the reader waits from the start or comes once the reply is already due (then it must not
+// wait again). A reply handed out early by a fraction of a millisecond hides behind a late
+// wake-up on a busy machine, hence the many short round trips.
+TEST(VirtualUpdateDevice, ReplyIsDueItsLatencyAfterTheRequestArrived) {
+    using Clock = std::chrono::steady_clock;
+    constexpr milliseconds kShortLatency(2);
+    constexpr int kRoundTrips = 25;
+    CVirtualUpdateDevice device;
+    device.SetReplyLatency(kShortLatency);
+    HidReport reply{};
+    for (int trip = 0; trip < kRoundTrips; ++trip) {
+        const auto beforeWrite = Clock::now();
+        ASSERT_EQ(Write(device, kUpdateRequest), HidIoStatus::Ok);
+        ASSERT_EQ(device.SendInputReport(reply, kGenerousTimeout), HidIoStatus::Ok);
+        const auto waited = Clock::now() - beforeWrite;
+        ASSERT_GE(waited, kShortLatency)
+            << "round trip " << trip << ": a reply came "
+            << std::chrono::duration<double, std::micro>(kShortLatency - waited).count()
+            << " us before it was due";
+        ASSERT_EQ(reply, kUpdateReady);
+    }
+
+    constexpr milliseconds kLatency(30);
+    device.SetReplyLatency(kLatency);
+    ASSERT_EQ(Write(device, kUpdateRequest), HidIoStatus::Ok);
+    std::this_thread::sleep_for(kLatency);
+    EXPECT_EQ(device.SendInputReport(reply, milliseconds(0)), HidIoStatus::Ok)
+        << "the latency was counted from the read instead of the request";
+}
+
 TEST(VirtualUpdateDevice, UnplugWakesABlockedReader) {
     CVirtualUpdateDevice device;
     ASSERT_EQ(Write(device, kPoll), HidIoStatus::Ok);
