@@ -4,7 +4,7 @@
 # AddressSanitizer with UndefinedBehaviorSanitizer (`asan`) and under ThreadSanitizer (`tsan`),
 # cross-builds for Windows with mingw-w64 and runs that build's suite under wine (`windows`),
 # runs the benchmarks of the `ci` build briefly (their figures are printed, never compared with
-# anything), runs every fuzz target for FUZZ_SECONDS (default 60) through
+# anything), runs every fuzz target for FUZZ_SECONDS (default 60; 30 when CI=true) through
 # scripts/run-fuzzers.sh, and runs the real-device tests of the `ci` build in a QEMU guest
 # (tests/vm/run-vm-tests.sh, a few minutes). Every run also builds the Debian package from the
 # ci build and checks it; with --all it is installed into a clean Debian 12 root too.
@@ -28,6 +28,12 @@ usage() {
 
 with_sanitizers=false
 [[ "${CI:-}" == "true" ]] && with_sanitizers=true
+# CI replays every corpus and explores briefly; longer runs are for FUZZ_SECONDS by hand.
+if [[ -z "${FUZZ_SECONDS:-}" ]]; then
+  FUZZ_SECONDS=60
+  [[ "${CI:-}" == "true" ]] && FUZZ_SECONDS=30
+fi
+export FUZZ_SECONDS
 for arg in "$@"; do
   case "$arg" in
     --all) with_sanitizers=true ;;
@@ -46,7 +52,7 @@ banner() {
 }
 
 stages="preset(s) ${presets[*]}, screenshots, package"
-$with_sanitizers && stages+=", package install, benchmarks, fuzzers (${FUZZ_SECONDS:-60} s each), guest"
+$with_sanitizers && stages+=", package install, benchmarks, fuzzers (${FUZZ_SECONDS} s each), guest"
 banner "Stages: install dependencies, then $stages"
 bash scripts/install-deps.sh
 
@@ -170,7 +176,7 @@ if $with_sanitizers; then
     any_failed=true
   fi
 
-  banner "[fuzz] every fuzz target, ${FUZZ_SECONDS:-60} s each"
+  banner "[fuzz] every fuzz target, ${FUZZ_SECONDS} s each"
   started=$SECONDS
   if bash scripts/run-fuzzers.sh; then
     results+=("fuzz: passed ($((SECONDS - started)) s)")
