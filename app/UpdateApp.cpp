@@ -15,7 +15,7 @@ CUpdateApp::CUpdateApp(int& argc, char** argv) : QApplication(argc, argv) {
 int CUpdateApp::Run(const UpdatePlatform& platform) {
     CHid hid(platform.HidPort, platform.UsbDevices, platform.pDeviceNotices);
     CUpdateDlg dialog(platform.Language);
-    CUpdateEngine engine(hid, dialog, platform.Language, platform.DriveCopy);
+    CUpdateEngine engine(hid, dialog, platform.Language, platform.DriveCopy, platform.Guards);
     dialog.Start(engine, platform.pDeviceNotices);
     dialog.exec();
     // Closing the dialog has stopped the engine; this covers a dialog ended any other way.

@@ -12,6 +12,7 @@
 #include "platform/UiLanguage.h"
 #include "platform/UsbDeviceList.h"
 #include "update/DriveCopy.h"
+#include "update/UpdateEngine.h"
 
 namespace tarvex {
 
@@ -24,6 +25,7 @@ struct UpdatePlatform {
     const CUiLanguage& Language;
     DriveCopyServices DriveCopy{};
     CDeviceNoticeSource* pDeviceNotices = nullptr;  // null: no hot-plug notices
+    RunGuardServices Guards{};                      // empty: runs without lock or sleep block
 };
 
 class CUpdateApp final : public QApplication {

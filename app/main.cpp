@@ -11,6 +11,8 @@ int main(int argc, char** argv) {
     const FileSystemServices files = CreateFileSystemServices();
     const DriveCopyServices driveCopy{files.Volumes.get(), system.UsbDevices.get(),
                                       files.FileWriter.get(), files.StagingFolder};
-    return app.Run(UpdatePlatform{*system.HidPort, *system.UsbDevices, *language, driveCopy,
-                                  system.DeviceNotices.get()});
+    const RunGuardSystemServices guards = CreateRunGuardServices();
+    return app.Run(UpdatePlatform{
+        *system.HidPort, *system.UsbDevices, *language, driveCopy, system.DeviceNotices.get(),
+        RunGuardServices{guards.DeviceLocks.get(), guards.SleepInhibitor.get()}});
 }

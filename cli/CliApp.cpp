@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "cli/ConsoleUpdateView.h"
+#include "cli/DeviceChoice.h"
 #include "cli/DeviceWait.h"
 #include "cli/ImageFileCheck.h"
 #include "cli/ReportTrace.h"
@@ -28,12 +29,6 @@ constexpr const char* kCancelledBeforeImage = "Cancelled: no firmware was sent t
 constexpr const char* kCancelledDuringTransfer =
     "Cancelled during the transfer: the device did not get the whole update. Run the update "
     "again.";
-
-std::string HexId(std::uint16_t vendorId, std::uint16_t productId) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%04x:%04x", vendorId, productId);
-    return text;
-}
 
 int ExitStatusFor(UpdateOutcome outcome) {
     switch (outcome) {
@@ -72,14 +67,18 @@ std::string DriveCopyFailureText(const CUpdateEngine& engine) {
 // A drive-copy run: the engine picks the volume and reports through the view. An interrupt
 // ends a wait for the device's volume at once, but a copy already being written is waited for
 // and reported as what it became rather than as cancelled.
-int RunDriveCopy(CUpdateEngine& engine, CConsoleUpdateView& view, const CliStreams& streams,
-                 const std::atomic<bool>& stopRequested) {
+int RunDriveCopy(CUpdateEngine& engine, CConsoleUpdateView& view, const CliPlatform& platform,
+                 const CliStreams& streams, const std::atomic<bool>& stopRequested) {
     if (!engine.OnUsbUpdate()) {
         if (stopRequested.load()) {
             view.PrintLine(kCancelledBeforeImage);
             return kExitCancelled;
         }
-        streams.Err << "The drive-copy update could not be started.\n";
+        if (engine.DeviceBusyAtLastPress()) {
+            streams.Err << LoadLocalizedString(kTextDeviceBusy, platform.Language) << '\n';
+        } else {
+            streams.Err << "The drive-copy update could not be started.\n";
+        }
         return kExitUpdateFailed;
     }
     view.WaitForRunEnd(stopRequested);
@@ -136,13 +135,16 @@ void WaitForVersion(const CUpdateEngine& engine, CConsoleUpdateView& view,
 }
 
 // Why the update button started nothing.
-int ReportRunNotStarted(const CHid& hid, CConsoleUpdateView& view, const CliPlatform& platform,
-                        const CliStreams& streams, const std::atomic<bool>& stopRequested) {
+int ReportRunNotStarted(const CUpdateEngine& engine, const CHid& hid, CConsoleUpdateView& view,
+                        const CliPlatform& platform, const CliStreams& streams,
+                        const std::atomic<bool>& stopRequested) {
     if (stopRequested.load()) {
         view.PrintLine(kCancelledBeforeImage);
         return kExitCancelled;
     }
-    if (hid.LastOpenError() == HidOpenError::PermissionDenied) {
+    if (engine.DeviceBusyAtLastPress()) {
+        streams.Err << LoadLocalizedString(kTextDeviceBusy, platform.Language) << '\n';
+    } else if (hid.LastOpenError() == HidOpenError::PermissionDenied) {
         streams.Err << LoadLocalizedString(kTextDevicePermissionDenied, platform.Language) << '\n';
     } else {
         streams.Err << "The update device could not be opened.\n";
@@ -162,7 +164,7 @@ int RunHidUpdate(CUpdateEngine& engine, CHid& hid, CConsoleUpdateView& view,
         return kExitCancelled;
     }
     if (!engine.OnUsbUpdate()) {
-        return ReportRunNotStarted(hid, view, platform, streams, stopRequested);
+        return ReportRunNotStarted(engine, hid, view, platform, streams, stopRequested);
     }
     if (!view.WaitForRunEnd(stopRequested)) {
         streams.Err << "Interrupted: stopping the update." << std::endl;
@@ -188,15 +190,12 @@ int RunUpdate(const CliOptions& options, CHidPort& hidPort, const CliPlatform& p
         ConsoleSettings{options.ImagePath, options.AssumeYes, streams.bInputIsTerminal,
                         streams.bOutputIsTerminal, streams.InputFd});
     DriveCopyServices driveCopy = platform.DriveCopy;
-    if (driveCopy.pUsbDevices == nullptr) {
-        driveCopy.pUsbDevices = &platform.UsbDevices;
-    }
     // --wait's limit covers the wait for the device's volume as well as for the device.
     if (options.Wait && options.WaitLimit.count() > 0) {
         driveCopy.VolumeWaitDeadline =
             std::min(driveCopy.VolumeWaitDeadline, started + options.WaitLimit);
     }
-    CUpdateEngine engine(hid, view, platform.Language, driveCopy);
+    CUpdateEngine engine(hid, view, platform.Language, driveCopy, platform.Guards);
     // The engine looks at Ctrl-C itself right before it writes the update request: the main
     // thread sees it only between its waits.
     engine.WatchStopRequest(stopRequested);
@@ -207,14 +206,26 @@ int RunUpdate(const CliOptions& options, CHidPort& hidPort, const CliPlatform& p
             return waitStatus;
         }
     }
+    // Never a guess between devices: the version query that Initialise starts is already a
+    // report to one of them.
+    if (const auto devices = FindUpdatableDevices(hidPort, platform.UsbDevices);
+        devices.size() > 1) {
+        streams.Err << "Several updatable devices are attached; choose one with "
+                       "--device=NODE or --device=SERIAL:\n";
+        PrintDeviceLines(devices, streams.Out);
+        return kExitUsage;
+    }
     engine.Initialise();
     if (hid.DriveModePresent()) {
-        return RunDriveCopy(engine, view, streams, stopRequested);
+        return RunDriveCopy(engine, view, platform, streams, stopRequested);
     }
     if (!hid.DevicePresent()) {
         if (hid.UpdateDeviceOpenError() == HidOpenError::PermissionDenied) {
             streams.Err << LoadLocalizedString(kTextDevicePermissionDenied, platform.Language)
                         << '\n';
+        } else if (!options.Device.empty()) {
+            streams.Err << "No updatable device found that matches --device=" << options.Device
+                        << " (tarvex-update-cli --list shows the attached ones).\n";
         } else {
             streams.Err << "No updatable device found: put the device in update mode and plug "
                            "it in.\n";
@@ -227,22 +238,18 @@ int RunUpdate(const CliOptions& options, CHidPort& hidPort, const CliPlatform& p
 }  // namespace
 
 void ListUpdatableDevices(CHidPort& hidPort, CUsbDeviceList& usbDevices, std::ostream& out) {
-    for (const auto& device : usbDevices.ListUsbDevices()) {
-        if (IsDriveModeDevice(device.VendorId, device.ProductId)) {
-            out << "drive " << HexId(device.VendorId, device.ProductId) << ' ' << device.SystemPath
-                << '\n';
-        }
-    }
-    for (const auto& hidInterface : hidPort.ListHidInterfaces()) {
-        if (ClassifyHidDevice(hidInterface.VendorId, hidInterface.ProductId)) {
-            out << "hid " << HexId(hidInterface.VendorId, hidInterface.ProductId) << ' '
-                << hidInterface.Path << '\n';
-        }
-    }
+    PrintDeviceLines(FindUpdatableDevices(hidPort, usbDevices), out);
 }
 
-int RunCli(const CliOptions& options, const CliPlatform& platform, const CliStreams& streams,
+int RunCli(const CliOptions& options, const CliPlatform& unchosen, const CliStreams& streams,
            const std::atomic<bool>& stopRequested) {
+    // From here on, of the updatable devices only those that --device names are attached.
+    CChosenHidPort chosenHid(unchosen.HidPort, options.Device);
+    CChosenUsbDeviceList chosenUsb(unchosen.UsbDevices, options.Device);
+    CliPlatform platform{
+        chosenHid,      chosenUsb, unchosen.Language, unchosen.DriveCopy, unchosen.pDeviceNotices,
+        unchosen.Guards};
+    platform.DriveCopy.pUsbDevices = &chosenUsb;
     if (options.List) {
         ListUpdatableDevices(platform.HidPort, platform.UsbDevices, streams.Out);
         return kExitSuccess;

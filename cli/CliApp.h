@@ -10,6 +10,7 @@
 #include "platform/UiLanguage.h"
 #include "platform/UsbDeviceList.h"
 #include "update/DriveCopy.h"
+#include "update/UpdateEngine.h"
 
 namespace tarvex {
 
@@ -22,6 +23,8 @@ struct CliPlatform {
     DriveCopyServices DriveCopy{};
     // The device notices --wait listens to; null where there are none (--wait then fails).
     CDeviceNoticeSource* pDeviceNotices = nullptr;
+    // The devices' locks and the sleep inhibitor; empty members: a run goes without them.
+    RunGuardServices Guards{};
 };
 
 struct CliStreams {

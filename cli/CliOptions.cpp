@@ -23,15 +23,20 @@ std::optional<std::chrono::seconds> ParseWaitSeconds(std::string_view text) {
 }  // namespace
 
 std::string CliUsage() {
-    return "Usage: tarvex-update-cli [--virtual[=hid|drive]] [--wait[=SECONDS]] [--yes] [--trace]\n"
-           "                         IMAGE.dat\n"
-           "       tarvex-update-cli [--virtual[=hid|drive]] --list\n"
+    return "Usage: tarvex-update-cli [--virtual[=hid|drive]] [--device=NODE|SERIAL]\n"
+           "                         [--wait[=SECONDS]] [--yes] [--trace] IMAGE.dat\n"
+           "       tarvex-update-cli [--virtual[=hid|drive]] [--device=NODE|SERIAL] --list\n"
            "\n"
            "Updates the firmware of one attached USB game controller or receiver in update mode\n"
-           "with IMAGE.dat.\n"
+           "with IMAGE.dat. With several attached, it lists them and sends nothing unless\n"
+           "--device picks one.\n"
            "\n"
            "Options:\n"
-           "  --list            print the attached updatable devices, one per line, and exit\n"
+           "  --list            print the attached updatable devices, one per line, and exit:\n"
+           "                    KIND VENDOR:PRODUCT NODE serial=SERIAL\n"
+           "  --device=NODE|SERIAL\n"
+           "                    update (or list) only the device with that node or serial\n"
+           "                    number, as --list shows them\n"
            "  --virtual[=hid]   use the built-in virtual HID update device (firmware V1.05)\n"
            "                    instead of looking for hardware\n"
            "  --virtual=drive   attach a virtual drive-mode device (product 0x6A01)\n"
@@ -43,8 +48,8 @@ std::string CliUsage() {
            "                    error, as 64 hexadecimal bytes, report ID first\n"
            "  --help            show this help\n"
            "\n"
-           "Exit status: 0 success; 1 the update failed; 2 bad usage or an image refused before\n"
-           "anything was sent; 3 cancelled by the user.\n";
+           "Exit status: 0 success; 1 the update failed; 2 bad usage, an image refused or several\n"
+           "devices to choose from, before anything was sent; 3 cancelled by the user.\n";
 }
 
 CliParseResult ParseCliArguments(std::span<const std::string_view> arguments) {
@@ -73,6 +78,11 @@ CliParseResult ParseCliArguments(std::span<const std::string_view> arguments) {
                 }
                 options.Wait = true;
                 options.WaitLimit = *seconds;
+            } else if (argument.starts_with("--device=")) {
+                options.Device = std::string(argument.substr(9));
+                if (options.Device.empty()) {
+                    return {std::nullopt, "--device needs a node or a serial number"};
+                }
             } else if (argument == "--virtual" || argument == "--virtual=hid") {
                 options.Virtual = VirtualDeviceKind::Hid;
             } else if (argument == "--virtual=drive") {

@@ -26,6 +26,8 @@ struct CliOptions {
     // --wait[=SECONDS]: wait for an updatable device to be plugged in (WaitLimit 0: no limit).
     bool Wait = false;
     std::chrono::seconds WaitLimit{0};
+    // --device=NODE|SERIAL: the one device to update (or list); empty: any, if only one.
+    std::string Device;
     std::filesystem::path ImagePath;
 };
 

@@ -62,8 +62,11 @@ int main(int argc, char** argv) {
     const FileSystemServices files = CreateFileSystemServices();
     const DriveCopyServices driveCopy{files.Volumes.get(), pUsbDevices, files.FileWriter.get(),
                                       files.StagingFolder};
+    // Also with a virtual device: --virtual=drive writes a real volume.
+    const RunGuardSystemServices guards = CreateRunGuardServices();
     return RunCli(
         options,
-        CliPlatform{*pHidPort, *pUsbDevices, *language, driveCopy, system.DeviceNotices.get()},
+        CliPlatform{*pHidPort, *pUsbDevices, *language, driveCopy, system.DeviceNotices.get(),
+                    RunGuardServices{guards.DeviceLocks.get(), guards.SleepInhibitor.get()}},
         streams, StopRequested);
 }

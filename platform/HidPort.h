@@ -34,6 +34,8 @@ struct HidInterfaceInfo {
     std::string Path;
     std::uint16_t VendorId = 0;
     std::uint16_t ProductId = 0;
+    // The device's serial number (UTF-8) as it reports it; empty when it reports none.
+    std::string SerialNumber;
 };
 
 // Why an interface could not be opened. PermissionDenied is told apart because on Linux it is

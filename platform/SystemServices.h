@@ -6,9 +6,11 @@
 #include <filesystem>
 #include <memory>
 
+#include "platform/DeviceLock.h"
 #include "platform/DeviceNoticeSource.h"
 #include "platform/FileWriter.h"
 #include "platform/HidPort.h"
+#include "platform/SleepInhibitor.h"
 #include "platform/UiLanguage.h"
 #include "platform/UsbDeviceList.h"
 #include "platform/VolumeList.h"
@@ -44,5 +46,17 @@ struct FileSystemServices {
 
 // Every pointer member is set. Reads the environment once.
 FileSystemServices CreateFileSystemServices();
+
+// What keeps a run safe on a shared desktop: the devices' locks, one program per device, and
+// the system's sleep inhibitor. Apart from the device services, so that a front end with virtual
+// devices keeps the machine awake during a run too. A member is null where the system offers
+// nothing of the kind; the engine then goes without it.
+struct RunGuardSystemServices {
+    std::unique_ptr<CDeviceLocks> DeviceLocks;
+    std::unique_ptr<CSleepInhibitor> SleepInhibitor;
+};
+
+// Asks the system for nothing yet: the locks and the sleep block are asked for at a run's start.
+RunGuardSystemServices CreateRunGuardServices();
 
 }  // namespace tarvex

@@ -12,6 +12,8 @@ struct UsbDeviceInfo {
     std::uint16_t ProductId = 0;
     // The system's own name for the device (a sysfs path on Linux); used to tie a volume to it.
     std::string SystemPath;
+    // The device's serial number as it reports it; empty when it reports none.
+    std::string SerialNumber;
 };
 
 class CUsbDeviceList {

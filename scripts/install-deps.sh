@@ -24,9 +24,12 @@ packages=(
   libgtest-dev
   libgmock-dev
   libbenchmark-dev
-  # device access on Linux
+  # device access on Linux; logind's sleep block over D-Bus (sd-bus), and a private bus daemon
+  # for its tests
   libhidapi-dev
   libudev-dev
+  libsystemd-dev
+  dbus-daemon
   # the window program (Qt Widgets, its pictures through Qt SVG) and its tests and screenshots
   # under a virtual X server; a CJK face and Arial's metric twin, so that both languages draw
   # without missing glyphs
@@ -36,6 +39,17 @@ packages=(
   xauth
   fonts-wqy-microhei
   fonts-liberation2
+  # the Debian package (scripts/make-package.sh: CPack, dpkg-shlibdeps) and its checks
+  # (tests/package/): lintian, the AppStream and desktop-entry validators, file to see that the
+  # programs are stripped, debootstrap for a clean Debian 12 root to install it in, xwininfo to
+  # find its window there
+  dpkg-dev
+  file
+  lintian
+  appstream
+  desktop-file-utils
+  debootstrap
+  x11-utils
   # the real-device tests in a QEMU guest (tests/vm/): the emulator, a static busybox for the
   # guest's initramfs, FAT volumes, cpio and depmod to build the initramfs, xz and readelf to
   # cut the uncompressed kernel out of Debian's bzImage, setpriv for the non-root run

@@ -4,9 +4,10 @@
 # AddressSanitizer with UndefinedBehaviorSanitizer (`asan`) and under ThreadSanitizer (`tsan`),
 # cross-builds for Windows with mingw-w64 and runs that build's suite under wine (`windows`),
 # runs the benchmarks of the `ci` build briefly (their figures are printed, never compared with
-# anything), runs every fuzz target for FUZZ_SECONDS (default 60) through
+# anything), runs every fuzz target for FUZZ_SECONDS (default 60; 30 when CI=true) through
 # scripts/run-fuzzers.sh, and runs the real-device tests of the `ci` build in a QEMU guest
-# (tests/vm/run-vm-tests.sh, a few minutes).
+# (tests/vm/run-vm-tests.sh, a few minutes). Every run also builds the Debian package from the
+# ci build and checks it; with --all it is installed into a clean Debian 12 root too.
 #
 #   bash scripts/run-tests.sh          ci preset only
 #   bash scripts/run-tests.sh --all    ci, asan, tsan and windows presets, benchmarks, fuzzers,
@@ -27,6 +28,12 @@ usage() {
 
 with_sanitizers=false
 [[ "${CI:-}" == "true" ]] && with_sanitizers=true
+# CI replays every corpus and explores briefly; longer runs are for FUZZ_SECONDS by hand.
+if [[ -z "${FUZZ_SECONDS:-}" ]]; then
+  FUZZ_SECONDS=60
+  [[ "${CI:-}" == "true" ]] && FUZZ_SECONDS=30
+fi
+export FUZZ_SECONDS
 for arg in "$@"; do
   case "$arg" in
     --all) with_sanitizers=true ;;
@@ -44,8 +51,8 @@ banner() {
   printf '\n==> %s\n' "$*"
 }
 
-stages="preset(s) ${presets[*]}"
-$with_sanitizers && stages+=", benchmarks, fuzzers (${FUZZ_SECONDS:-60} s each), guest"
+stages="preset(s) ${presets[*]}, screenshots, package"
+$with_sanitizers && stages+=", package install, benchmarks, fuzzers (${FUZZ_SECONDS} s each), guest"
 banner "Stages: install dependencies, then $stages"
 bash scripts/install-deps.sh
 
@@ -121,6 +128,39 @@ if [[ -f build/ci/CMakeCache.txt ]]; then
   fi
 fi
 
+# The Debian package, made from the ci build (its programs are the ones just tested), and its
+# contents, metadata and lintian's verdict (tests/package/check-package.sh). With --all and under
+# CI it is also installed with apt into a clean Debian 12 root, run there and purged again
+# (tests/package/install-test.sh; the root is cached in /var/cache/tarvex-ci/).
+if [[ -f build/ci/CMakeCache.txt ]]; then
+  banner "[package] scripts/make-package.sh --build build/ci, then its checks"
+  started=$SECONDS
+  package_log=build/ci/package.log
+  if deb=$(bash scripts/make-package.sh --build build/ci 2>"$package_log"); then
+    echo "package: $deb (built in $((SECONDS - started)) s)"
+    if bash tests/package/check-package.sh "$deb" .; then
+      results+=("package: $(basename "$deb") built and checked ($((SECONDS - started)) s)")
+    else
+      results+=("package: checks FAILED")
+      any_failed=true
+    fi
+    if $with_sanitizers; then
+      banner "[package] installed into a clean Debian 12 root (tests/package/install-test.sh)"
+      started=$SECONDS
+      if bash tests/package/install-test.sh "$deb" build/ci/sample/sample-firmware-v1.15.dat; then
+        results+=("package install: passed ($((SECONDS - started)) s)")
+      else
+        results+=("package install: FAILED")
+        any_failed=true
+      fi
+    fi
+  else
+    cat "$package_log"
+    results+=("package: FAILED to build (build/ci/package.log)")
+    any_failed=true
+  fi
+fi
+
 if $with_sanitizers; then
   # A benchmark that cannot run fails the stage; its figures never do. About 12 s: the paced
   # update and the device alone at 1 ms run one fixed iteration each whatever the minimum time.
@@ -136,7 +176,7 @@ if $with_sanitizers; then
     any_failed=true
   fi
 
-  banner "[fuzz] every fuzz target, ${FUZZ_SECONDS:-60} s each"
+  banner "[fuzz] every fuzz target, ${FUZZ_SECONDS} s each"
   started=$SECONDS
   if bash scripts/run-fuzzers.sh; then
     results+=("fuzz: passed ($((SECONDS - started)) s)")

@@ -65,14 +65,26 @@ private:
 
 void CVirtualHidPort::AttachUpdateDevice(std::shared_ptr<CVirtualUpdateDevice> device) {
     std::lock_guard lock(m_Lock);
-    m_pDevice = std::move(device);
+    std::erase_if(m_Devices, [](const AttachedDevice& attached) {
+        return attached.Info.Path == kVirtualUpdateDevicePath;
+    });
+    m_Devices.insert(m_Devices.begin(), {{kVirtualUpdateDevicePath, kTargetVendorId,
+                                          kUpdateDeviceProductId, kVirtualUpdateDeviceSerial},
+                                         std::move(device)});
+}
+
+void CVirtualHidPort::AttachUpdateDeviceAt(const std::string& path, const std::string& serial,
+                                           std::shared_ptr<CVirtualUpdateDevice> device) {
+    std::lock_guard lock(m_Lock);
+    m_Devices.push_back(
+        {{path, kTargetVendorId, kUpdateDeviceProductId, serial}, std::move(device)});
 }
 
 void CVirtualHidPort::AddForeignInterface(std::uint16_t vendorId, std::uint16_t productId,
                                           bool first) {
     std::lock_guard lock(m_Lock);
     const std::size_t number = m_ForeignBefore.size() + m_ForeignAfter.size();
-    HidInterfaceInfo info{"virtual:foreign-" + std::to_string(number), vendorId, productId};
+    HidInterfaceInfo info{"virtual:foreign-" + std::to_string(number), vendorId, productId, {}};
     (first ? m_ForeignBefore : m_ForeignAfter).push_back(std::move(info));
 }
 
@@ -89,8 +101,10 @@ void CVirtualHidPort::SetInputReportsNumbered(bool numbered) {
 std::vector<HidInterfaceInfo> CVirtualHidPort::ListHidInterfaces() {
     std::lock_guard lock(m_Lock);
     std::vector<HidInterfaceInfo> interfaces = m_ForeignBefore;
-    if (m_pDevice && m_pDevice->Attached()) {
-        interfaces.push_back({kVirtualUpdateDevicePath, kTargetVendorId, kUpdateDeviceProductId});
+    for (const auto& attached : m_Devices) {
+        if (attached.Device && attached.Device->Attached()) {
+            interfaces.push_back(attached.Info);
+        }
     }
     interfaces.insert(interfaces.end(), m_ForeignAfter.begin(), m_ForeignAfter.end());
     return interfaces;
@@ -98,16 +112,19 @@ std::vector<HidInterfaceInfo> CVirtualHidPort::ListHidInterfaces() {
 
 HidOpenResult CVirtualHidPort::OpenHidInterface(const std::string& path) {
     std::lock_guard lock(m_Lock);
-    if (path == kVirtualUpdateDevicePath) {
-        if (!m_pDevice || !m_pDevice->Attached()) {
+    for (const auto& attached : m_Devices) {
+        if (attached.Info.Path != path) {
+            continue;
+        }
+        if (!attached.Device || !attached.Device->Attached()) {
             return {nullptr, HidOpenError::NotFound};
         }
         if (m_OpenError != HidOpenError::None) {
             return {nullptr, m_OpenError};
         }
         // Should the device be unplugged right now, the connection is simply born dead.
-        return {std::make_unique<CUpdateDeviceConnection>(m_pDevice, m_pDevice->Session(),
-                                                          m_bInputNumbered),
+        return {std::make_unique<CUpdateDeviceConnection>(
+                    attached.Device, attached.Device->Session(), m_bInputNumbered),
                 HidOpenError::None};
     }
     const auto hasPath = [&](const HidInterfaceInfo& info) { return info.Path == path; };
@@ -118,11 +135,16 @@ HidOpenResult CVirtualHidPort::OpenHidInterface(const std::string& path) {
     return {nullptr, HidOpenError::NotFound};
 }
 
-void CVirtualUsbDeviceList::AddDevice(std::uint16_t vendorId, std::uint16_t productId) {
-    char systemPath[32];
-    std::snprintf(systemPath, sizeof systemPath, "virtual:usb-%04x:%04x", vendorId, productId);
+void CVirtualUsbDeviceList::AddDevice(std::uint16_t vendorId, std::uint16_t productId,
+                                      const std::string& serial) {
+    char name[32];
+    std::snprintf(name, sizeof name, "virtual:usb-%04x:%04x", vendorId, productId);
+    std::string systemPath = name;
+    if (!serial.empty()) {
+        systemPath += "-" + serial;
+    }
     std::lock_guard lock(m_Lock);
-    m_Devices.push_back({vendorId, productId, systemPath});
+    m_Devices.push_back({vendorId, productId, std::move(systemPath), serial});
 }
 
 void CVirtualUsbDeviceList::RemoveDevice(std::uint16_t vendorId, std::uint16_t productId) {

@@ -32,6 +32,8 @@ constexpr auto kTextTable = std::to_array<TextEntry>({
     {3040,
      "已找到升级设备，但无法打开：权限不足。\r\n"
      "请安装本程序附带的 udev 规则（60-tarvex-update.rules），然后重新插入设备。"},
+    {3041, "该设备正忙于另一项升级：另一个程序正在升级它。请在那次升级完成后重试。"},
+    {3042, "正在升级设备固件"},
     {4016,
      "1. While the controller is off, press and hold L + R + Start and\r\n"
      "   connect the controller to the PC via a USB cable. The\r\n"
@@ -51,6 +53,10 @@ constexpr auto kTextTable = std::to_array<TextEntry>({
      "The update device was found but cannot be opened: permission denied.\r\n"
      "Install the udev rule that comes with this program (60-tarvex-update.rules) and "
      "plug the device in again."},
+    {4041,
+     "The device is busy with another update: another program is updating it. Try again once "
+     "that update has finished."},
+    {4042, "Updating the firmware of a device"},
 });
 
 static_assert(std::ranges::adjacent_find(kTextTable, std::ranges::greater_equal{},

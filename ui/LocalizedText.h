@@ -20,6 +20,10 @@ inline constexpr std::int32_t kTextFailure = 27;
 inline constexpr std::int32_t kTextConfirmBetaVersion = 31;  // "%.02f", then "%d" beta number
 // The update device is present but its device node is not accessible to this user.
 inline constexpr std::int32_t kTextDevicePermissionDenied = 40;
+// Another program holds the device's lock: it is being updated by someone else.
+inline constexpr std::int32_t kTextDeviceBusy = 41;
+// Why the system is asked not to sleep, as it shows to a user who wants to suspend meanwhile.
+inline constexpr std::int32_t kTextSleepBlockReason = 42;
 
 inline constexpr std::uint16_t kChineseTextBase = 3000;
 inline constexpr std::uint16_t kEnglishTextBase = 4000;

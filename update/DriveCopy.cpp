@@ -120,10 +120,33 @@ LeadSection ReadLeadSection(const std::filesystem::path& path) {
     return lead;
 }
 
+std::vector<std::string> CUpdateEngine::AttachedDriveModeDevices() {
+    std::vector<std::string> attached;
+    if (m_DriveCopy.pUsbDevices != nullptr) {
+        for (const auto& device : m_DriveCopy.pUsbDevices->ListUsbDevices()) {
+            if (IsDriveModeDevice(device.VendorId, device.ProductId)) {
+                attached.push_back(device.SystemPath);
+            }
+        }
+    }
+    return attached;
+}
+
 bool CUpdateEngine::StartDriveCopy() {
+    // Every drive-mode device attached may be the one whose volume the run writes: another
+    // program copying onto any of them leaves them all alone.
+    std::optional<DeviceLocks> locks = LockDevices(AttachedDriveModeDevices());
+    if (!locks) {
+        ShowDeviceBusyNotice();
+        return false;
+    }
     const std::uint64_t run = TakeRunSlot();
     if (run == 0) {
         return false;
+    }
+    {
+        std::lock_guard lock(m_RunGuardLock);
+        m_RunDeviceLocks = std::move(*locks);
     }
     m_bDriveCopyActive.store(true);
     m_RunOutcome.store(UpdateOutcome::Failed);
@@ -137,6 +160,7 @@ bool CUpdateEngine::StartDriveCopy() {
 }
 
 void CUpdateEngine::DriveCopyThread(std::uint64_t run) {
+    BlockSleepForRun();
     const UpdateOutcome outcome = DriveCopyUpdate();
     m_RunOutcome.store(outcome);
     m_bDriveCopyActive.store(false);

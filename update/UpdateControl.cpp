@@ -22,8 +22,12 @@ const char* ToString(UpdateOutcome outcome) {
 }
 
 CUpdateEngine::CUpdateEngine(CHid& hid, CUpdateView& view, const CUiLanguage& language,
-                             DriveCopyServices driveCopy)
-    : m_Hid(hid), m_View(view), m_Language(language), m_DriveCopy(std::move(driveCopy)) {}
+                             DriveCopyServices driveCopy, RunGuardServices guards)
+    : m_Hid(hid),
+      m_View(view),
+      m_Language(language),
+      m_DriveCopy(std::move(driveCopy)),
+      m_Guards(guards) {}
 
 CUpdateEngine::~CUpdateEngine() {
     Shutdown();
@@ -81,6 +85,8 @@ void CUpdateEngine::CloseRun(std::uint64_t run, UpdateOutcome outcome) {
         m_View.EnableUpdateButton(found || UpdateDeviceLocked());
         ShowVersionText(found);
     }
+    // Before the slot is free: once a view hears of the end, this run holds nothing.
+    ReleaseRunGuards();
     m_RunInProgress.compare_exchange_strong(run, 0);
     m_View.OnUpdateRunEnded(outcome);
 }
@@ -118,16 +124,75 @@ void CUpdateEngine::ShowPermissionNotice() {
         [this] { m_View.ShowPrompt(Text(kTextDevicePermissionDenied), kPromptNotice); });
 }
 
+std::optional<CUpdateEngine::DeviceLocks> CUpdateEngine::LockDevices(
+    const std::vector<std::string>& devices) {
+    DeviceLocks locks;
+    if (m_Guards.pDeviceLocks == nullptr) {
+        return locks;
+    }
+    for (const auto& device : devices) {
+        if (device.empty()) {
+            continue;
+        }
+        DeviceLockResult result = m_Guards.pDeviceLocks->TryLock(device);
+        if (result.Error == DeviceLockError::Busy) {
+            return std::nullopt;
+        }
+        // Unavailable: the system cannot lock it, and refusing would make a device that cannot
+        // be locked one that cannot be updated.
+        if (result.Held()) {
+            locks.push_back(std::move(result.Lock));
+        }
+    }
+    return locks;
+}
+
+void CUpdateEngine::ShowDeviceBusyNotice() {
+    m_bDeviceBusy.store(true);
+    m_Workers.Start([this] { m_View.ShowPrompt(Text(kTextDeviceBusy), kPromptNotice); });
+}
+
+void CUpdateEngine::BlockSleepForRun() {
+    if (m_Guards.pSleepInhibitor == nullptr) {
+        return;
+    }
+    // No block (no bus, no login manager, refused): the run goes on, as it would on a system
+    // without them.
+    SleepBlockResult result =
+        m_Guards.pSleepInhibitor->BlockSleep(Text(kTextTitle), Text(kTextSleepBlockReason));
+    std::lock_guard lock(m_RunGuardLock);
+    m_pRunSleepBlock = std::move(result.Block);
+}
+
+void CUpdateEngine::ReleaseRunGuards() {
+    DeviceLocks locks;
+    std::unique_ptr<CSleepBlock> block;
+    {
+        std::lock_guard lock(m_RunGuardLock);
+        locks.swap(m_RunDeviceLocks);
+        block.swap(m_pRunSleepBlock);
+    }
+    // Let go outside the lock: the system may take its time to hear of it.
+}
+
 bool CUpdateEngine::OnUsbUpdate() {
     if (RunInProgress() || StopRequested()) {
         return false;
     }
+    m_bDeviceBusy.store(false);
     if (m_Hid.DriveModePresent()) {
         return StartDriveCopy();
     }
     // A device this user may not open is not tried through a path an earlier detection left.
     if (UpdateDeviceLocked()) {
         ShowPermissionNotice();
+        return false;
+    }
+    // Before anything is opened or written: a device that another program is updating is left
+    // to it.
+    std::optional<DeviceLocks> locks = LockDevices({m_Hid.DevicePath()});
+    if (!locks) {
+        ShowDeviceBusyNotice();
         return false;
     }
     // hidraw gives every open handle its own copy of each input report. A version query still
@@ -145,6 +210,10 @@ bool CUpdateEngine::OnUsbUpdate() {
     const std::uint64_t run = BeginUpdateRun();
     if (run == 0) {
         return false;
+    }
+    {
+        std::lock_guard lock(m_RunGuardLock);
+        m_RunDeviceLocks = std::move(*locks);
     }
     m_Workers.Start([this, run] { UpdateWorker(run); });
     return true;
@@ -168,6 +237,12 @@ void CUpdateEngine::StartVersionQuery() {
     if (m_Hid.DriveModePresent() || m_bShutdown.load()) {
         return;
     }
+    // A query is a report too: none goes to a device that another program is updating. During
+    // this program's own run the run's lock is shared.
+    std::optional<DeviceLocks> locks = LockDevices({m_Hid.DevicePath()});
+    if (!locks) {
+        return;
+    }
     m_Shared.DeviceVersion.store(kDeviceVersionUnknown);
     // During a run the query shares the run's connection: opening a fresh one would reset the
     // transfer's short read time-out and could drop a reply queued on the old handle.
@@ -175,7 +250,11 @@ void CUpdateEngine::StartVersionQuery() {
         return;
     }
     ++m_VersionQueriesReading;
-    m_Workers.Start([this] { VersionQueryWorker(); });
+    // The query holds its locks until it has stopped reading.
+    m_Workers.Start([this, held = std::make_shared<DeviceLocks>(std::move(*locks))]() mutable {
+        VersionQueryWorker();
+        held.reset();
+    });
 }
 
 void CUpdateEngine::OnDeviceChange(std::uint32_t eventType) {
@@ -295,6 +374,7 @@ void CUpdateEngine::SendUpdateRequest() {
 }
 
 void CUpdateEngine::UpdateWorker(std::uint64_t run) {
+    BlockSleepForRun();
     SendUpdateRequest();
     IoFailures failures;
     std::uint64_t stepsSeen = m_RunSteps.load();

@@ -29,6 +29,13 @@
 // The image. Everything a run sends is read from the file once, when the user chose it, and
 // sent from that copy: a file that changes or goes away afterwards changes nothing.
 //
+// Beside other programs and the machine's power management: a run (either kind) takes the
+// device's lock on the window's thread when the button starts it, before anything is written,
+// and a version query takes it before it asks; when another program holds it, a run shows the
+// busy text and a query asks nothing, and neither writes. A run also asks the system not to
+// sleep, first thing on its worker. Both are let go when the run closes, before its run-ended
+// notice, however it ended.
+//
 // No run stays active forever: a failed write of the update request, the image header, a data
 // packet or the finish ends it with the failure text at once; so do kMaxConsecutiveIoFailures
 // failed polls or failed reads in a row, and a device that leaves the run where it is for the
@@ -39,11 +46,15 @@
 #include <cstdint>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "hid/Hid.h"
+#include "platform/DeviceLock.h"
 #include "platform/DeviceNoticeSource.h"
+#include "platform/SleepInhibitor.h"
 #include "platform/UiLanguage.h"
 #include "update/DriveCopy.h"
 #include "update/TransferContext.h"
@@ -63,6 +74,14 @@ inline constexpr int kMaxConsecutiveIoFailures = 20;
 // does not count.
 inline constexpr std::chrono::milliseconds kDeviceSilenceLimit{30'000};
 
+// What keeps a run safe beside other programs and the machine's power management. Either may be
+// null: runs then go without that guard, as they would on a system that offers none. The
+// services must outlive the engine and be callable from its threads.
+struct RunGuardServices {
+    CDeviceLocks* pDeviceLocks = nullptr;        // one program per device
+    CSleepInhibitor* pSleepInhibitor = nullptr;  // no suspend while a run is active
+};
+
 struct EngineShared {
     std::atomic<std::uint32_t> UpdateStopped{1};  // 0 while an update run is active
     std::atomic<std::uint32_t> DeviceVersion{kDeviceVersionUnknown};
@@ -75,7 +94,7 @@ public:
     // `driveCopy` is what a drive-copy run needs; without it such a run fails with the failure
     // text and writes nothing.
     CUpdateEngine(CHid& hid, CUpdateView& view, const CUiLanguage& language,
-                  DriveCopyServices driveCopy = {});
+                  DriveCopyServices driveCopy = {}, RunGuardServices guards = {});
     ~CUpdateEngine();
     CUpdateEngine(const CUpdateEngine&) = delete;
     CUpdateEngine& operator=(const CUpdateEngine&) = delete;
@@ -85,8 +104,10 @@ public:
     // version query as the result says.
     void Initialise();
     // The update button. Returns whether a run was started: the drive-copy run while a
-    // drive-mode device is present, else an HID update run. Starts nothing while a run holds the
-    // slot or after a stop was requested. When the update device cannot be opened for lack of
+    // drive-mode device is present, else an HID update run. While another program holds the
+    // device's lock it starts nothing, writes nothing and shows the busy text (text 41); the
+    // button stays as it was, so that a later press can try again. Starts nothing while a run holds
+    // the slot or after a stop was requested. When the update device cannot be opened for lack of
     // permission, a worker shows the notice that says so (text 40); other open failures show
     // nothing.
     bool OnUsbUpdate();
@@ -137,6 +158,8 @@ public:
     UpdateOutcome LastRunOutcome() const { return m_RunOutcome.load(); }
     // Whether a run holds the slot: from the press until its worker has finished.
     bool RunInProgress() const { return m_RunInProgress.load() != 0; }
+    // Whether the last press started nothing because another program holds the device.
+    bool DeviceBusyAtLastPress() const { return m_bDeviceBusy.load(); }
     // Whether a version query still reads (it ends with the device's answer or its going).
     bool VersionQueryRunning() const { return m_VersionQueriesReading.load() > 0; }
     std::string VersionText() const;
@@ -178,6 +201,19 @@ private:
     bool UpdateDeviceLocked() const;
     void ShowPermissionNotice();
 
+    // The guards (see the head of this file).
+    using DeviceLocks = std::vector<std::unique_ptr<CDeviceLock>>;
+    // The locks of `devices` (names the platform's lists give), or nothing while another
+    // program holds one of them. A device that cannot be locked at all is left out.
+    std::optional<DeviceLocks> LockDevices(const std::vector<std::string>& devices);
+    void ShowDeviceBusyNotice();
+    // The drive-mode devices attached now, by their system paths.
+    std::vector<std::string> AttachedDriveModeDevices();
+    // The run's worker, first thing: the sleep block, kept with the run's device locks.
+    void BlockSleepForRun();
+    // Lets go of the run's locks and sleep block.
+    void ReleaseRunGuards();
+
     // The drive-copy run (DriveCopy.cpp), on its own worker.
     struct DriveTarget {
         std::optional<VolumeInfo> Volume;
@@ -216,6 +252,12 @@ private:
     std::atomic<int> m_VersionQueriesReading{0};
 
     const DriveCopyServices m_DriveCopy;
+    const RunGuardServices m_Guards;
+    std::atomic<bool> m_bDeviceBusy{false};
+    std::mutex m_RunGuardLock;  // guards the two below: taken on the window's thread, let go
+                                // on the run's worker
+    DeviceLocks m_RunDeviceLocks;
+    std::unique_ptr<CSleepBlock> m_pRunSleepBlock;
     std::atomic<bool> m_bDriveCopyActive{false};  // the run in the slot is a drive copy
     std::atomic<DriveCopyFailure> m_DriveCopyFailure{DriveCopyFailure::None};
     std::atomic<FileWriteError> m_DriveCopyWriteError{FileWriteError::None};

@@ -4,6 +4,7 @@
 //
 // Threads: any; calls that touch hidapi's global state are serialised inside.
 
+#include <string>
 #include <vector>
 
 #include "platform/HidPort.h"
@@ -14,6 +15,10 @@ namespace tarvex {
 // tool looks at interfaces, so each path is kept once, where it was first listed; entries
 // without a path (no device node) are dropped.
 std::vector<HidInterfaceInfo> KeepFirstOfEachPath(std::vector<HidInterfaceInfo> interfaces);
+
+// hidapi's wide strings (wchar_t, UTF-32 on Linux) as UTF-8; empty for null. A value that is no
+// Unicode character becomes U+FFFD.
+std::string HidapiTextToUtf8(const wchar_t* text);
 
 class CHidapiHidPort final : public CHidPort {
 public:

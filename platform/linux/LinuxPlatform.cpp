@@ -1,8 +1,10 @@
 // The Linux backends: hidapi's hidraw backend for HID, libudev for the USB device list and the
-// device notices.
+// device notices, flock on device nodes for the devices' locks, logind for the sleep block.
 
 #include "platform/SystemServices.h"
+#include "platform/linux/FlockDeviceLocks.h"
 #include "platform/linux/HidapiHidPort.h"
+#include "platform/linux/LogindSleepInhibitor.h"
 #include "platform/linux/MountedVolumeList.h"
 #include "platform/linux/PosixFileWriter.h"
 #include "platform/linux/PosixUiLanguage.h"
@@ -29,6 +31,13 @@ FileSystemServices CreateFileSystemServices() {
     services.Volumes = std::make_unique<CMountedVolumeList>();
     services.FileWriter = std::make_unique<CPosixFileWriter>();
     services.StagingFolder = UserCacheFolder();
+    return services;
+}
+
+RunGuardSystemServices CreateRunGuardServices() {
+    RunGuardSystemServices services;
+    services.DeviceLocks = std::make_unique<CFlockDeviceLocks>();
+    services.SleepInhibitor = std::make_unique<CLogindSleepInhibitor>();
     return services;
 }
 

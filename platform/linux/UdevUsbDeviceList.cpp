@@ -79,7 +79,9 @@ std::vector<UsbDeviceInfo> CUdevUsbDeviceList::ListUsbDevices() {
         if (!vendorId || !productId) {
             continue;
         }
-        devices.push_back({*vendorId, *productId, udev_device_get_syspath(device.get())});
+        const char* serial = udev_device_get_sysattr_value(device.get(), "serial");
+        devices.push_back({*vendorId, *productId, udev_device_get_syspath(device.get()),
+                           serial != nullptr ? serial : ""});
     }
     return devices;
 }

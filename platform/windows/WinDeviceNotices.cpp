@@ -13,7 +13,7 @@ namespace {
 constexpr const wchar_t* kWindowClassName = L"TarvexDeviceNotices";
 constexpr UINT kRegisterHidMessage = WM_APP + 1;
 constexpr UINT kUnregisterHidMessage = WM_APP + 2;
-constexpr int kRegistrationAttempts = 20;
+constexpr int kRegistrationAttempts = 100;
 constexpr DWORD kRegistrationRetryMs = 100;
 
 HDEVNOTIFY RegisterForClass(HWND window, const GUID& interfaceClass) {
@@ -90,7 +90,8 @@ bool CWinDeviceNotices::CreateNoticeWindow() {
     }
     // The registration goes to the system's plug-and-play service, which may still be starting
     // when the program does (seen under wine at the start of a session): it is asked again for
-    // a short while before the source gives up.
+    // a while (up to 10 s; under wine it once took over 2 s for the first program of a run) before
+    // the source gives up.
     for (int attempt = 0; attempt < kRegistrationAttempts && m_hUsbNotify == nullptr; ++attempt) {
         if (attempt > 0) {
             ::Sleep(kRegistrationRetryMs);

@@ -83,7 +83,8 @@ std::vector<HidInterfaceInfo> CWinHidPort::ListHidInterfaces() {
         if (!attributes) {
             continue;
         }
-        interfaces.push_back({WideToUtf8(*path), attributes->VendorID, attributes->ProductID});
+        // No serial number yet: --device picks a device by its path on Windows.
+        interfaces.push_back({WideToUtf8(*path), attributes->VendorID, attributes->ProductID, {}});
     }
     return interfaces;
 }

@@ -53,7 +53,7 @@ std::vector<UsbDeviceInfo> CWinUsbDeviceList::ListUsbDevices() {
         if (!ids) {
             continue;
         }
-        devices.push_back({ids->VendorId, ids->ProductId, WideToUtf8(*id)});
+        devices.push_back({ids->VendorId, ids->ProductId, WideToUtf8(*id), {}});
     }
     return devices;
 }

@@ -34,4 +34,12 @@ FileSystemServices CreateFileSystemServices() {
     return services;
 }
 
+// No guards on Windows yet: runs go without a device lock and without a sleep block, as the
+// engine allows. The backends to come: a named mutex per device (after its instance ID) for
+// the lock, and PowerCreateRequest with PowerSetRequest (PowerRequestSystemRequired) for the
+// sleep block, each released by closing its handle.
+RunGuardSystemServices CreateRunGuardServices() {
+    return {};
+}
+
 }  // namespace tarvex

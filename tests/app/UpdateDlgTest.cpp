@@ -16,6 +16,7 @@
 #include "app/DialogLayout.h"
 #include "hid/DeviceIdentity.h"
 #include "tests/app/WindowTestSupport.h"
+#include "tests/update/FakeRunGuards.h"
 #include "ui/ButtonEx.h"
 #include "ui/LocalizedText.h"
 
@@ -212,6 +213,34 @@ TEST_F(UpdateDlgTest, ADeviceThisUserMayNotOpenIsExplainedInThePrompt) {
         "Install the udev rule that comes with this program (60-tarvex-update.rules) "
         "and plug the device in again.");
     EXPECT_TRUE(WaitForWorkersToEnd());
+}
+
+// A second window while another program updates the device: the press says so and sends
+// nothing, the button stays usable, and once the other update is over the same button works.
+TEST_F(UpdateDlgTest, ADeviceBusyWithAnotherUpdateIsExplainedAndTheButtonStaysUsable) {
+    CFakeDeviceLocks locks;
+    locks.SetHeldElsewhere(sim::kVirtualUpdateDevicePath, true);
+    m_Guards.pDeviceLocks = &locks;
+    m_Port.AttachUpdateDevice(m_pDevice);
+    const auto image = WriteImage({});
+    StartWindow();
+    ClickUpdateButton();
+    AnswerPrompt(
+        "The device is busy with another update: another program is updating it. Try "
+        "again once that update has finished.");
+    ASSERT_TRUE(WaitForWorkersToEnd());
+    EXPECT_TRUE(m_pDlg->UpdateButton()->isEnabled());
+    EXPECT_TRUE(m_pDevice->Record().empty()) << "a report reached the busy device";
+
+    locks.SetHeldElsewhere(sim::kVirtualUpdateDevicePath, false);
+    ClickUpdateButton();
+    ChooseFile(image);
+    AnswerPrompt("Update firmware version: V1.15");
+    QMessageBox* box = WaitForWindow<QMessageBox>();
+    ASSERT_NE(box, nullptr) << "no success box";
+    box->button(QMessageBox::Ok)->click();
+    ASSERT_TRUE(WaitForWorkersToEnd());
+    EXPECT_EQ(m_pEngine->LastRunOutcome(), UpdateOutcome::Succeeded);
 }
 
 // --- closing at any moment ---

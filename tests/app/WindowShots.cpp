@@ -126,6 +126,12 @@ TEST_P(WindowShots, Prompts) {
     Shoot("prompt-permission");
     WaitForWindow<CPromptDlg>()->OnCommand(kPromptOkControl);
     permission.get();
+
+    auto busy = AskFromWorker(Text(kTextDeviceBusy), kPromptNotice);
+    ASSERT_NE(WaitForWindow<CPromptDlg>(), nullptr);
+    Shoot("prompt-busy");
+    WaitForWindow<CPromptDlg>()->OnCommand(kPromptOkControl);
+    busy.get();
 }
 
 INSTANTIATE_TEST_SUITE_P(Languages, WindowShots,

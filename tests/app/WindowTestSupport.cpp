@@ -87,7 +87,8 @@ void WindowFixture::TearDown() {
 void WindowFixture::StartWindow(QPoint position) {
     m_pHid = std::make_unique<CHid>(m_Port, m_Usb, &m_Notices);
     m_pDlg = std::make_unique<CUpdateDlg>(m_Language);
-    m_pEngine = std::make_unique<CUpdateEngine>(*m_pHid, *m_pDlg, m_Language, m_DriveCopy);
+    m_pEngine =
+        std::make_unique<CUpdateEngine>(*m_pHid, *m_pDlg, m_Language, m_DriveCopy, m_Guards);
     m_pDlg->move(position);
     m_pDlg->Start(*m_pEngine, &m_Notices);
     m_pDlg->show();

@@ -86,6 +86,7 @@ protected:
     sim::CVirtualDeviceNotices m_Notices;
     CFixedUiLanguage m_Language{kLanguageEnglishUs};
     DriveCopyServices m_DriveCopy;
+    RunGuardServices m_Guards;
     std::unique_ptr<CHid> m_pHid;
     std::unique_ptr<CUpdateDlg> m_pDlg;
     std::unique_ptr<CUpdateEngine> m_pEngine;

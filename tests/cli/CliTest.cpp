@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "cli/CliApp.h"
+#include "cli/DeviceChoice.h"
 #include "cli/ImageFileCheck.h"
 #include "cli/ReportTrace.h"
 #include "sim/SampleImage.h"
@@ -146,6 +147,9 @@ TEST(CliOptionsTest, Parsing) {
         {{"a.dat", "b.dat"}, false, "more than one image"},
         {{"--list", "a.dat"}, false, "--list takes no image"},
         {{"--", "-strange-name.dat"}, true, ""},
+        {{"--device=/dev/hidraw3", "image.dat"}, true, ""},
+        {{"--device=SN-1", "--list"}, true, ""},
+        {{"--device=", "image.dat"}, false, "--device needs a node or a serial number"},
     };
     for (const auto& c : cases) {
         const auto parsed = ParseCliArguments(c.args);
@@ -156,6 +160,10 @@ TEST(CliOptionsTest, Parsing) {
     ASSERT_TRUE(parsed.Options);
     EXPECT_EQ(parsed.Options->Virtual, VirtualDeviceKind::Hid);
     EXPECT_EQ(parsed.Options->ImagePath, "x.dat");
+    const auto chosen =
+        ParseCliArguments(std::vector<std::string_view>{"--device=/dev/hidraw3", "x.dat"});
+    ASSERT_TRUE(chosen.Options);
+    EXPECT_EQ(chosen.Options->Device, "/dev/hidraw3");
 }
 
 struct CliFixture : ::testing::Test {
@@ -175,7 +183,8 @@ struct CliFixture : ::testing::Test {
 
     int Run(int inputFd = -1) {
         const CliStreams streams{out, err, inputFd, inputFd >= 0, false};
-        return RunCli(options, CliPlatform{*pPort, *pUsb, *language}, streams, stop);
+        return RunCli(options, CliPlatform{*pPort, *pUsb, *language, {}, nullptr, guards}, streams,
+                      stop);
     }
     // The program on a thread of its own, for a test that interrupts it.
     std::future<int> RunInBackground() {
@@ -209,6 +218,7 @@ struct CliFixture : ::testing::Test {
     CFixedUiLanguage chinese{kLanguageChineseSimplifiedPrc};
     const CUiLanguage* language = &english;
     CliOptions options;
+    RunGuardServices guards;
     CSyncedStream out;
     CSyncedStream err;
     std::atomic<bool> stop{false};
@@ -351,6 +361,22 @@ TEST_F(CliFixture, ADeviceThisUserMayNotOpenGetsThePermissionText) {
     EXPECT_TRUE(device->Record().empty()) << "nothing reached the device";
 }
 
+// Another program is updating the device: this one says so in the busy text and writes nothing,
+// not even the version query.
+TEST_F(CliFixture, ADeviceAnotherProgramUpdatesIsLeftAlone) {
+    options.AssumeYes = true;
+    testing::CFakeDeviceLocks locks;
+    locks.SetHeldElsewhere(sim::kVirtualUpdateDevicePath, true);
+    guards.pDeviceLocks = &locks;
+    EXPECT_EQ(Run(), kExitUpdateFailed);
+    EXPECT_THAT(err.str(), HasSubstr("The device is busy with another update"));
+    EXPECT_THAT(err.str(), Not(HasSubstr("could not be opened")));
+    EXPECT_TRUE(device->Record().empty()) << "nothing reached the device";
+
+    locks.SetHeldElsewhere(sim::kVirtualUpdateDevicePath, false);
+    EXPECT_EQ(Run(), kExitSuccess);
+}
+
 // Ctrl-C while the program waits for the device's version: nothing is written, status 3.
 TEST_F(CliFixture, CtrlCBeforeTheUpdateRequestWritesNothing) {
     options.AssumeYes = true;
@@ -427,8 +453,97 @@ TEST_F(CliFixture, ListShowsUpdatableDevicesOnly) {
     usb.AddDevice(0x3A7E, 0x6A01);
     usb.AddDevice(0x3A7E, 0x6A11);  // not a drive-mode product
     EXPECT_EQ(Run(), kExitSuccess);
+    // The first three fields as they always were; the serial number after them.
     EXPECT_EQ(out.str(),
-              "drive 3a7e:6a01 virtual:usb-3a7e:6a01\nhid 3a7e:6a11 virtual:hid-update-device\n");
+              "drive 3a7e:6a01 virtual:usb-3a7e:6a01 serial=\n"
+              "hid 3a7e:6a11 virtual:hid-update-device serial=VIRTUAL-6A11\n");
+}
+
+TEST(DeviceChoiceTest, ASerialNumberStaysOneFieldAndCanBeGivenAsListed) {
+    const UpdatableDevice device{UpdatableDeviceKind::Hid, 0x3A7E, 0x6A11, "/dev/hidraw2",
+                                 "AB 1\\2\xC3\xA9"};
+    EXPECT_EQ(DeviceLine(device), "hid 3a7e:6a11 /dev/hidraw2 serial=AB\\x201\\x5C2\\xC3\\xA9");
+    for (const std::string& choice : {std::string("/dev/hidraw2"), device.SerialNumber,
+                                      std::string("AB\\x201\\x5C2\\xC3\\xA9")}) {
+        EXPECT_TRUE(MatchesDeviceChoice(device.Node, device.SerialNumber, choice)) << choice;
+    }
+    for (const std::string& choice :
+         {std::string("/dev/hidraw"), std::string("AB"), std::string("/dev/hidraw22")}) {
+        EXPECT_FALSE(MatchesDeviceChoice(device.Node, device.SerialNumber, choice)) << choice;
+    }
+    EXPECT_TRUE(MatchesDeviceChoice("/dev/hidraw2", "", "/dev/hidraw2"));
+    EXPECT_TRUE(MatchesDeviceChoice("/dev/hidraw2", "", "")) << "no choice takes any device";
+}
+
+// Two update devices and a drive-mode device attached at once.
+struct SeveralDevicesFixture : CliFixture {
+    void SetUp() override {
+        CliFixture::SetUp();
+        port.AttachUpdateDeviceAt("virtual:second-update-device", "SECOND-SN", second);
+        options.AssumeYes = true;
+    }
+    std::shared_ptr<sim::CVirtualUpdateDevice> second =
+        std::make_shared<sim::CVirtualUpdateDevice>();
+};
+
+TEST_F(SeveralDevicesFixture, WithoutAChoiceTheyAreListedAndNothingIsSent) {
+    usb.AddDevice(0x3A7E, 0x6A02, "DRIVE-SN");
+    EXPECT_EQ(Run(), kExitUsage);
+    EXPECT_EQ(out.str(),
+              "drive 3a7e:6a02 virtual:usb-3a7e:6a02-DRIVE-SN serial=DRIVE-SN\n"
+              "hid 3a7e:6a11 virtual:hid-update-device serial=VIRTUAL-6A11\n"
+              "hid 3a7e:6a11 virtual:second-update-device serial=SECOND-SN\n");
+    EXPECT_THAT(err.str(), HasSubstr("--device"));
+    EXPECT_TRUE(device->Record().empty());
+    EXPECT_TRUE(second->Record().empty());
+}
+
+TEST_F(SeveralDevicesFixture, TheChosenDeviceAloneIsUpdated) {
+    struct Case {
+        std::string choice;
+        bool second;  // which one is updated
+    };
+    for (const Case& c : {Case{"SECOND-SN", true}, Case{"virtual:second-update-device", true},
+                          Case{"VIRTUAL-6A11", false}, Case{"virtual:hid-update-device", false}}) {
+        SCOPED_TRACE(c.choice);
+        device->Reset();
+        second->Reset();
+        options.Device = c.choice;
+        EXPECT_EQ(Run(), kExitSuccess) << err.str();
+        const auto& chosen = c.second ? second : device;
+        const auto& other = c.second ? device : second;
+        EXPECT_EQ(chosen->FinishCount(), 1U);
+        EXPECT_EQ(chosen->ReceivedPayload(), sim::SamplePayload(spec));
+        EXPECT_TRUE(other->Record().empty()) << "reports reached the device not chosen";
+    }
+}
+
+TEST_F(SeveralDevicesFixture, AChoiceThatMatchesNoneSaysSoAndSendsNothing) {
+    options.Device = "/dev/hidraw99";
+    EXPECT_EQ(Run(), kExitUpdateFailed);
+    EXPECT_THAT(err.str(), HasSubstr("matches --device=/dev/hidraw99"));
+    EXPECT_TRUE(device->Record().empty());
+    EXPECT_TRUE(second->Record().empty());
+
+    // --list with a choice lists that device alone.
+    options = CliOptions{};
+    options.List = true;
+    options.Device = "SECOND-SN";
+    out.str("");
+    EXPECT_EQ(Run(), kExitSuccess);
+    EXPECT_EQ(out.str(), "hid 3a7e:6a11 virtual:second-update-device serial=SECOND-SN\n");
+}
+
+// A drive-mode device picked among two: only its volume's copy is made; the update device
+// attached beside it gets nothing.
+TEST_F(SeveralDevicesFixture, ADriveModeDeviceCanBeChosenToo) {
+    usb.AddDevice(0x3A7E, 0x6A02, "DRIVE-SN");
+    options.Device = "DRIVE-SN";
+    // No volume services: the drive copy fails, but it is the drive copy that runs.
+    EXPECT_EQ(Run(), kExitUpdateFailed);
+    EXPECT_THAT(err.str(), HasSubstr("No mounted volume"));
+    EXPECT_TRUE(device->Record().empty());
+    EXPECT_TRUE(second->Record().empty());
 }
 
 }  // namespace

@@ -40,8 +40,10 @@ expect "no image" 2 "" -- "${cli[@]}" --virtual
 expect "missing image" 2 "" -- "${cli[@]}" --virtual --yes "$work/none.dat"
 expect "virtual update" 0 "Firmware upgraded successful!" -- "${cli[@]}" --virtual --yes "$image"
 expect "declined without a terminal" 3 "" -- "${cli[@]}" --virtual "$image"
-expect "list drive mode" 0 "drive 3a7e:6a01 virtual:usb-3a7e:6a01" -- "${cli[@]}" --virtual=drive --list
-expect "list" 0 "hid 3a7e:6a11 virtual:hid-update-device" -- "${cli[@]}" --virtual --list
+expect "list drive mode" 0 "drive 3a7e:6a01 virtual:usb-3a7e:6a01 serial=" -- "${cli[@]}" --virtual=drive --list
+expect "list" 0 "hid 3a7e:6a11 virtual:hid-update-device serial=VIRTUAL-6A11" -- "${cli[@]}" --virtual --list
+expect "chosen by serial" 0 "Firmware upgraded successful!" -- "${cli[@]}" --virtual --device=VIRTUAL-6A11 --yes "$image"
+expect "chosen device absent" 1 "" -- "${cli[@]}" --virtual --device=/dev/hidraw99 --yes "$image"
 $cross_built || LANG=zh_CN.UTF-8 expect "Chinese" 0 "升级成功." -- "${cli[@]}" --virtual --yes "$image"
 LC_ALL=zh_CN.UTF-8 expect "Chinese (LC_ALL)" 0 "升级成功." -- "${cli[@]}" --virtual --yes "$image"
 LANGUAGE=zh_TW expect "Chinese (Taiwan) gets English" 0 "Firmware upgraded successful!" -- "${cli[@]}" --virtual --yes "$image"

@@ -112,7 +112,8 @@ std::filesystem::path CFakeSysfs::AddDevice(const std::filesystem::path& path,
 
 std::filesystem::path CFakeSysfs::AddUsbDevice(const std::string& devicePath,
                                                const std::optional<std::string>& idVendor,
-                                               const std::optional<std::string>& idProduct) {
+                                               const std::optional<std::string>& idProduct,
+                                               const std::optional<std::string>& serial) {
     const auto path =
         AddDevice(kSysfs / "devices" / devicePath, "bus/usb", "DEVTYPE=usb_device\nTYPE=0/0/0\n");
     if (idVendor) {
@@ -120,6 +121,9 @@ std::filesystem::path CFakeSysfs::AddUsbDevice(const std::string& devicePath,
     }
     if (idProduct) {
         WriteFile(path / "idProduct", *idProduct);
+    }
+    if (serial) {
+        WriteFile(path / "serial", *serial);
     }
     return path;
 }
@@ -135,15 +139,16 @@ std::filesystem::path CFakeSysfs::AddUsbInterface(const std::filesystem::path& u
 void CFakeSysfs::AddHidDevice(const std::filesystem::path& parent, std::uint16_t bus,
                               std::uint16_t vendorId, std::uint16_t productId,
                               unsigned hidrawNumber,
-                              const std::vector<std::uint8_t>& reportDescriptor) {
+                              const std::vector<std::uint8_t>& reportDescriptor,
+                              const std::string& uniq) {
     // The kernel names a HID device BUS:VENDOR:PRODUCT.INSTANCE and writes HID_ID with 8-digit
     // vendor and product fields.
     const auto name = Hex(bus, 4, true) + ":" + Hex(vendorId, 4, true) + ":" +
                       Hex(productId, 4, true) + "." + Hex(++m_HidInstance, 4, true);
-    const auto hid =
-        AddDevice(parent / name, "bus/hid",
-                  "HID_ID=" + Hex(bus, 4, true) + ":" + Hex(vendorId, 8, true) + ":" +
-                      Hex(productId, 8, true) + "\nHID_NAME=Test device " + name + "\nHID_UNIQ=\n");
+    const auto hid = AddDevice(parent / name, "bus/hid",
+                               "HID_ID=" + Hex(bus, 4, true) + ":" + Hex(vendorId, 8, true) + ":" +
+                                   Hex(productId, 8, true) + "\nHID_NAME=Test device " + name +
+                                   "\nHID_UNIQ=" + uniq + "\n");
     WriteFile(hid / "report_descriptor",
               std::string(reportDescriptor.begin(), reportDescriptor.end()));
     const auto node = "hidraw" + std::to_string(hidrawNumber);
@@ -161,7 +166,8 @@ std::vector<std::string> DescribeEach(const std::vector<HidInterfaceInfo>& inter
     std::vector<std::string> lines;
     for (const auto& info : interfaces) {
         lines.push_back(info.Path + " " + Hex(info.VendorId, 4, false) + ":" +
-                        Hex(info.ProductId, 4, false));
+                        Hex(info.ProductId, 4, false) +
+                        (info.SerialNumber.empty() ? "" : " serial=" + info.SerialNumber));
     }
     return lines;
 }
@@ -170,7 +176,8 @@ std::vector<std::string> DescribeEach(const std::vector<UsbDeviceInfo>& devices)
     std::vector<std::string> lines;
     for (const auto& device : devices) {
         lines.push_back(Hex(device.VendorId, 4, false) + ":" + Hex(device.ProductId, 4, false) +
-                        " " + device.SystemPath);
+                        " " + device.SystemPath +
+                        (device.SerialNumber.empty() ? "" : " serial=" + device.SerialNumber));
     }
     return lines;
 }

@@ -39,20 +39,24 @@ public:
     CFakeSysfs(const CFakeSysfs&) = delete;
     CFakeSysfs& operator=(const CFakeSysfs&) = delete;
 
-    // A USB device at /sys/devices/`devicePath` whose idVendor and idProduct files hold the given
-    // texts as they are (a file is left out when its text is nullopt). Returns its sysfs path.
+    // A USB device at /sys/devices/`devicePath` whose idVendor, idProduct and serial files hold
+    // the given texts as they are (a file is left out when its text is nullopt). Returns its
+    // sysfs path.
     std::filesystem::path AddUsbDevice(const std::string& devicePath,
                                        const std::optional<std::string>& idVendor,
-                                       const std::optional<std::string>& idProduct);
+                                       const std::optional<std::string>& idProduct,
+                                       const std::optional<std::string>& serial = std::nullopt);
     // Interface `number` of a USB device (configuration 1), as the kernel names it ("1-1:1.0").
     std::filesystem::path AddUsbInterface(const std::filesystem::path& usbDevice, int number);
 
     // A HID device below `parent` (a USB interface, or a folder such as
     // "/sys/devices/virtual/misc/uhid") on `bus` (3 USB, 5 Bluetooth, 6 virtual), with its
-    // report descriptor and its hidraw node /dev/hidraw`hidrawNumber`.
+    // report descriptor, its unique ID (the serial number the kernel reports for it) and its
+    // hidraw node /dev/hidraw`hidrawNumber`.
     void AddHidDevice(const std::filesystem::path& parent, std::uint16_t bus,
                       std::uint16_t vendorId, std::uint16_t productId, unsigned hidrawNumber,
-                      const std::vector<std::uint8_t>& reportDescriptor);
+                      const std::vector<std::uint8_t>& reportDescriptor,
+                      const std::string& uniq = {});
 
 private:
     // Makes a device folder with its uevent text and "subsystem" link, and lists it in

@@ -58,12 +58,12 @@ private:
 
 TEST(HidapiHidPort, KeepsEachInterfaceOnceWhereItWasFirstListed) {
     const std::vector<HidInterfaceInfo> listed = {
-        {"/dev/hidraw2", 0x3A7E, 0x6A11},
-        {"/dev/hidraw0", 0x046D, 0xC52B},
-        {"/dev/hidraw2", 0x3A7E, 0x6A11},  // a second top-level collection of the same node
-        {"", 0x1234, 0x5678},              // no device node
-        {"/dev/hidraw1", 0x046D, 0xC52B},
-        {"/dev/hidraw0", 0x046D, 0xC52B},
+        {"/dev/hidraw2", 0x3A7E, 0x6A11, {}},
+        {"/dev/hidraw0", 0x046D, 0xC52B, {}},
+        {"/dev/hidraw2", 0x3A7E, 0x6A11, {}},  // a second top-level collection of the same node
+        {"", 0x1234, 0x5678, {}},              // no device node
+        {"/dev/hidraw1", 0x046D, 0xC52B, {}},
+        {"/dev/hidraw0", 0x046D, 0xC52B, {}},
     };
     const auto kept = KeepFirstOfEachPath(listed);
     std::vector<std::string> paths;
@@ -78,22 +78,23 @@ TEST(HidapiHidPort, KeepsEachInterfaceOnceWhereItWasFirstListed) {
 using HidapiHidPortOnATree = testing::FakeSysfsTest;
 
 // Every hidraw node of a USB or Bluetooth HID device, in udev's order (by sysfs path, not by
-// node number), with the IDs the kernel gives its HID device; an interface with two top-level
-// collections once (hidapi lists it once per collection from 0.14 on).
+// node number), with the IDs and the serial number the kernel gives its HID device; an interface
+// with two top-level collections once (hidapi lists it once per collection from 0.14 on).
 TEST_F(HidapiHidPortOnATree, ListsEachUsbAndBluetoothNodeOnceWithItsIds) {
     const std::vector<std::uint8_t> twoCollections = {0x05, 0x01, 0x09, 0x05, 0xA1, 0x01, 0x85,
                                                       0x01, 0xC0, 0x06, 0x00, 0xFF, 0x09, 0x01,
                                                       0xA1, 0x01, 0x85, 0x02, 0xC0};
     const auto usb = Sysfs().AddUsbDevice("pci0000:00/0000:00:14.0/usb1/1-1", "3a7e\n", "6a11\n");
-    Sysfs().AddHidDevice(Sysfs().AddUsbInterface(usb, 0), 3, 0x3A7E, 0x6A11, 2, twoCollections);
+    Sysfs().AddHidDevice(Sysfs().AddUsbInterface(usb, 0), 3, 0x3A7E, 0x6A11, 2, twoCollections,
+                         "SN-42");
     const std::filesystem::path uhid = "/sys/devices/virtual/misc/uhid";
     Sysfs().AddHidDevice(uhid, 5, 0x046D, 0xB012, 0, testing::kOneCollectionDescriptor);
     Sysfs().AddHidDevice(uhid, 6, 0x1234, 0x5678, 1, testing::kOneCollectionDescriptor);
 
     CHidapiHidPort port;
     const auto listed = testing::DescribeEach(port.ListHidInterfaces());
-    EXPECT_EQ(listed,
-              (std::vector<std::string>{"/dev/hidraw2 3a7e:6a11", "/dev/hidraw0 046d:b012"}));
+    EXPECT_EQ(listed, (std::vector<std::string>{"/dev/hidraw2 3a7e:6a11 serial=SN-42",
+                                                "/dev/hidraw0 046d:b012"}));
     EXPECT_EQ(testing::DescribeEach(port.ListHidInterfaces()), listed) << "a second listing";
 }
 
@@ -181,6 +182,18 @@ TEST_F(HidrawNodeTest, AMissingPermissionIsToldApart) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(OpenAsNobodyAndExit(m_Node.string()),
                 ::testing::ExitedWithCode(static_cast<int>(HidOpenError::PermissionDenied)), "");
+}
+
+// Serial numbers come from hidapi as wide strings.
+TEST(HidapiHidPort, WideStringsBecomeUtf8) {
+    EXPECT_EQ(HidapiTextToUtf8(nullptr), "");
+    EXPECT_EQ(HidapiTextToUtf8(L""), "");
+    EXPECT_EQ(HidapiTextToUtf8(L"SN-0042"), "SN-0042");
+    const wchar_t mixed[] = {L'\u00e9', L'\u4e2d', static_cast<wchar_t>(0x1F3AE), 0};
+    EXPECT_EQ(HidapiTextToUtf8(mixed), "\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x8E\xAE");
+    const wchar_t invalid[] = {static_cast<wchar_t>(0xD800), static_cast<wchar_t>(0x110000),
+                               static_cast<wchar_t>(-1), 0};
+    EXPECT_EQ(HidapiTextToUtf8(invalid), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
 }
 
 }  // namespace

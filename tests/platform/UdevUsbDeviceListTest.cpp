@@ -36,22 +36,22 @@ TEST(UdevUsbDeviceList, ParsesIdsAsTheKernelWritesThemAndRefusesJunk) {
 
 using UdevUsbDeviceListOnATree = testing::FakeSysfsTest;
 
-// USB devices (not their interfaces) in udev's order, with the IDs their attributes hold; one
-// whose IDs cannot be read as the kernel writes them is left out.
+// USB devices (not their interfaces) in udev's order, with the IDs and serial number their
+// attributes hold; one whose IDs cannot be read as the kernel writes them is left out.
 TEST_F(UdevUsbDeviceListOnATree, ListsEachUsbDeviceWithReadableIds) {
     const std::string hub = "pci0000:00/0000:00:14.0/usb1";
     const auto rootHub = Sysfs().AddUsbDevice(hub, "1d6b\n", "0002\n");
-    const auto drive = Sysfs().AddUsbDevice(hub + "/1-1", "3a7e\n", "6a01\n");
+    const auto drive = Sysfs().AddUsbDevice(hub + "/1-1", "3a7e\n", "6a01\n", "DRV 0042\n");
     Sysfs().AddUsbInterface(drive, 0);
     Sysfs().AddUsbDevice(hub + "/1-2", "3a7\n", "6a01\n");       // not as the kernel writes it
     Sysfs().AddUsbDevice(hub + "/1-3", "3a7e\n", std::nullopt);  // no product ID to read
     const auto receiver = Sysfs().AddUsbDevice(hub + "/1-4", "046D\n", "c52b\n");
 
     CUdevUsbDeviceList list;
-    EXPECT_EQ(
-        testing::DescribeEach(list.ListUsbDevices()),
-        (std::vector<std::string>{"1d6b:0002 " + rootHub.string(), "3a7e:6a01 " + drive.string(),
-                                  "046d:c52b " + receiver.string()}));
+    EXPECT_EQ(testing::DescribeEach(list.ListUsbDevices()),
+              (std::vector<std::string>{"1d6b:0002 " + rootHub.string(),
+                                        "3a7e:6a01 " + drive.string() + " serial=DRV 0042",
+                                        "046d:c52b " + receiver.string()}));
 }
 
 }  // namespace

@@ -53,6 +53,10 @@ const std::vector<ExpectedText>& ExpectedTexts() {
          JoinCrLf({"The update device was found but cannot be opened: permission denied.",
                    "Install the udev rule that comes with this program (60-tarvex-update.rules) "
                    "and plug the device in again."})},
+        {41, "该设备正忙于另一项升级：另一个程序正在升级它。请在那次升级完成后重试。",
+         "The device is busy with another update: another program is updating it. Try again "
+         "once that update has finished."},
+        {42, "正在升级设备固件", "Updating the firmware of a device"},
     };
     return texts;
 }
@@ -92,7 +96,7 @@ TEST(LocalizedText, OnlyTheWholeIdentifier0x0804SelectsChinese) {
 TEST(LocalizedText, IndexWithoutTextIsEmptyWithoutFallBack) {
     constexpr std::int32_t kLowest = std::numeric_limits<std::int32_t>::min();
     constexpr std::int32_t kHighest = std::numeric_limits<std::int32_t>::max();
-    const std::int32_t indexes[] = {20, 0, 15, 18, 32, 39, 41, -1000, kLowest, kHighest};
+    const std::int32_t indexes[] = {20, 0, 15, 18, 32, 39, 43, -1000, kLowest, kHighest};
     for (const std::int32_t index : indexes) {
         for (const LanguageId language :
              {LanguageId{0x0804}, LanguageId{0x0409}, LanguageId{0x0404}}) {

@@ -76,9 +76,14 @@ TEST_F(ConnectionSharingTest, ARunStartedAfterTheVersionCameOpensItsOwnConnectio
     ASSERT_TRUE(m_View.WaitForVersionText("V1.05"));
     ASSERT_TRUE(WaitUntil([&] { return m_pEngine->RunningWorkers() == 0; }));
     const int opensBefore = m_CountingPort.Opens();
+    // Held replies keep the run at its request: a run that ran to its end here would open
+    // again for the next version query before the count is read.
+    m_pDevice->HoldReplies(true);
 
     ASSERT_TRUE(m_pEngine->OnUsbUpdate());
+    ASSERT_TRUE(WaitUntil([&] { return m_pDevice->QueuedReplyCount() > 0; }));
     EXPECT_EQ(m_CountingPort.Opens(), opensBefore + 1);
+    m_pDevice->HoldReplies(false);
     const auto outcome = m_View.WaitForRunEnd();
     ASSERT_TRUE(outcome.has_value());
     EXPECT_EQ(*outcome, UpdateOutcome::Succeeded);

@@ -11,6 +11,7 @@
 #include "hid/Hid.h"
 #include "sim/SampleImage.h"
 #include "sim/VirtualHidPort.h"
+#include "tests/update/FakeRunGuards.h"
 #include "update/UpdateEngine.h"
 
 namespace tarvex {

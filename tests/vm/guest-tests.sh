@@ -31,6 +31,7 @@ export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 text_success="Firmware upgraded successful!"
 text_failure="Firmware update failure"
 text_permission="The update device was found but cannot be opened: permission denied."
+text_busy="The device is busy with another update: another program is updating it. Try again once that update has finished."
 
 # Bounds on waits: guards against hangs under emulation, never measurements.
 scenario_limit=120
@@ -165,8 +166,10 @@ scenario_list_real_devices() {
     run_cli list --list
     expect_cli list 0 ""
     cat "$work/list.out"
-    grep -qx "hid 3a7e:6a11 $hid_node" "$work/list.out" || fail "the HID gadget is not listed"
-    grep -q '^drive 3a7e:6a01 /sys/' "$work/list.out" || fail "the drive-mode gadget is not listed"
+    grep -qx "hid 3a7e:6a11 $hid_node serial=hidgadget" "$work/list.out" ||
+        fail "the HID gadget is not listed with its node and serial number"
+    grep -q '^drive 3a7e:6a01 /sys/[^ ]* serial=drive$' "$work/list.out" ||
+        fail "the drive-mode gadget is not listed with its serial number"
     grep -q "$foreign_node\|1234" "$work/list.out" && fail "the foreign device is listed"
     [[ $(wc -l <"$work/list.out") -eq 2 ]] || fail "more than the two devices listed"
 }
@@ -316,7 +319,7 @@ scenario_permission_text() {
     # Listing needs no access to the node: the program runs for that user and sees the device.
     run_as_nobody perm-list "$own_cli" --list
     expect_cli perm-list 0 ""
-    grep -qx "hid 3a7e:6a11 $node" "$work/perm-list.out" || {
+    grep -qx "hid 3a7e:6a11 $node serial=dev" "$work/perm-list.out" || {
         cat "$work/perm-list.out" "$work/perm-list.err"
         fail "the unprivileged user's listing does not show $node"
     }
@@ -328,6 +331,85 @@ scenario_permission_text() {
     }
     stop_device dev
     [[ $(summary_value dev output_reports) -eq 0 ]] || fail "reports reached the device"
+}
+
+# One program per device: while a first program updates a real kernel device, a second one
+# started against it says that the device is busy and writes nothing, not even a version query;
+# the first one's update arrives whole. Every report the device took is one the first program's
+# trace shows it sent.
+scenario_second_program_is_refused() {
+    start_device dev --uhid --latency=20
+    make_image "$work/long.dat" 0x0100 8000
+    timeout --kill-after=5 "$run_end_limit" "$cli" --yes --trace "$work/long.dat" \
+        >"$work/first.out" 2>"$work/first.err" </dev/null &
+    local first_pid=$!
+    # The update request is on its way: the first program holds the device from before it.
+    wait_for_file "$work/first.err" 20 "> 81 05 00 1A" || {
+        cat "$work/first.out" "$work/first.err"
+        fail "the first program sent no update request"
+    }
+    run_cli second --yes "$work/long.dat"
+    expect_cli second 1 ""
+    grep -qF "$text_busy" "$work/second.err" || {
+        cat "$work/second.out" "$work/second.err"
+        fail "the second program did not say that the device is busy"
+    }
+    wait "$first_pid"
+    cli_status=$?
+    expect_cli first 0 "$text_success"
+    stop_device dev
+    expect_payload dev "$work/long.dat"
+    local sent
+    sent=$(grep -c '^> ' "$work/first.err")
+    [[ $(summary_value dev output_reports) -eq $sent ]] ||
+        fail "the device took $(summary_value dev output_reports) reports, the first program sent $sent"
+    # Once the first one is done, the same device can be updated by another program.
+    start_device again --uhid
+    run_cli third --yes "$image"
+    expect_cli third 0 "$text_success"
+}
+
+# Two update devices at once: --list shows both with node and serial number; without --device
+# the program lists them, exits with 2 and sends nothing; --device picks one by its node or its
+# serial number, and the other gets nothing.
+scenario_two_update_devices() {
+    start_device first --uhid
+    local first_node=$node
+    start_device second --gadget
+    local second_node=$node
+    run_cli list --list
+    expect_cli list 0 ""
+    cat "$work/list.out"
+    grep -qx "hid 3a7e:6a11 $first_node serial=first" "$work/list.out" || fail "first not listed"
+    grep -qx "hid 3a7e:6a11 $second_node serial=second" "$work/list.out" ||
+        fail "second not listed"
+    [[ $(wc -l <"$work/list.out") -eq 2 ]] || fail "not exactly the two devices listed"
+
+    run_cli nochoice --yes "$image"
+    expect_cli nochoice 2 ""
+    cmp -s "$work/list.out" "$work/nochoice.out" || {
+        cat "$work/nochoice.out" "$work/nochoice.err"
+        fail "without --device the devices were not listed as --list lists them"
+    }
+    run_cli listone --list --device=first
+    expect_cli listone 0 "hid 3a7e:6a11 $first_node serial=first"
+    [[ $(wc -l <"$work/listone.out") -eq 1 ]] || fail "--list --device listed more than one"
+
+    run_cli bynode --yes --device="$second_node" "$image"
+    expect_cli bynode 0 "$text_success"
+    stop_device first
+    [[ $(summary_value first output_reports) -eq 0 ]] || fail "reports reached the device not chosen"
+    stop_device second
+    expect_payload second "$image"
+
+    start_device third --uhid
+    start_device fourth --uhid
+    run_cli byserial --yes --device=fourth "$image"
+    expect_cli byserial 0 "$text_success"
+    stop_device third
+    stop_device fourth
+    [[ $(summary_value third output_reports) -eq 0 ]] || fail "reports reached the device not chosen"
+    expect_payload fourth "$image"
 }
 
 # A FAT volume image that the drive-copy rule takes for a device's: 213 sectors, one sector per
@@ -540,6 +622,8 @@ scenarios=(
     udev_rule_tags_own_devices
     wait_gives_up
     permission_text
+    second_program_is_refused
+    two_update_devices
     drive_copy
     drive_copy_after_wait
     drive_copy_volume_never_mounted
