@@ -30,17 +30,8 @@ std::string DemoUsage() {
            "real mounted volume of 104 KiB, as the updater does).\n"
            "\n"
            "Options:\n"
-           "  --drive                   a drive-mode device instead of the HID update device\n"
-           "  --version=N               firmware version the device reports (default 105)\n"
-           "  --latency=MS              delay every reply by MS milliseconds\n"
-           "  --silent                  answer nothing at all\n"
-           "  --fail-at=N[:CODE]        answer packet N with a failure reply (code 0x15)\n"
-           "  --silence-at=N            leave packet N unanswered\n"
-           "  --disappear-at=N          unplug the device when packet N arrives\n"
-           "  --repeat-ack-at=N         acknowledge packet N twice\n"
-           "  --memory-reply-at=N       answer packet N with the memory reply\n"
-           "                            (packet 0 is the update request, 1 the image header,\n"
-           "                            2 + k data packet k)\n";
+           "  --drive                   a drive-mode device instead of the HID update device\n" +
+           sim::VirtualDeviceBehaviourUsage();
 }
 
 DemoParseResult ParseDemoArguments(std::span<const std::string_view> arguments) {

@@ -60,6 +60,19 @@ std::string Bad(std::string_view argument) {
 
 }  // namespace
 
+std::string VirtualDeviceBehaviourUsage() {
+    return "  --version=N               firmware version the device reports (default 105, V1.05)\n"
+           "  --latency=MS              delay every reply by MS milliseconds\n"
+           "  --silent                  answer nothing at all\n"
+           "  --fail-at=N[:CODE]        answer packet N with a failure reply (code 0x15)\n"
+           "  --silence-at=N            leave packet N unanswered\n"
+           "  --disappear-at=N          unplug the device when packet N arrives\n"
+           "  --repeat-ack-at=N         acknowledge packet N twice\n"
+           "  --memory-reply-at=N       answer packet N with the memory reply\n"
+           "                            (packet 0 is the update request, 1 the image header,\n"
+           "                            2 + k data packet k)\n";
+}
+
 std::string VirtualDeviceUsage() {
     return "Usage: tarvex-virtual-device [--uhid | --gadget] [OPTIONS]\n"
            "       tarvex-virtual-device --drive=IMAGE [OPTIONS]\n"
@@ -75,17 +88,8 @@ std::string VirtualDeviceUsage() {
            "                            0x6A01); other IDs make a foreign device\n"
            "  --serial=TEXT             serial number / unique ID (default: from the process ID)\n"
            "  --udc=NAME                USB device controller for the gadgets (default: first "
-           "free)\n"
-           "  --version=N               firmware version the device reports (default 105, V1.05)\n"
-           "  --latency=MS              delay every reply by MS milliseconds\n"
-           "  --silent                  answer nothing at all\n"
-           "  --fail-at=N[:CODE]        answer packet N with a failure reply (code 0x15)\n"
-           "  --silence-at=N            leave packet N unanswered\n"
-           "  --disappear-at=N          unplug the device when packet N arrives\n"
-           "  --repeat-ack-at=N         acknowledge packet N twice\n"
-           "  --memory-reply-at=N       answer packet N with the memory reply\n"
-           "                            (packet 0 is the update request, 1 the image header,\n"
-           "                            2 + k data packet k)\n"
+           "free)\n" +
+           VirtualDeviceBehaviourUsage() +
            "  --ready-file=FILE         write the host's device node to FILE once it exists\n"
            "  --payload-out=FILE        write the payload the device assembled to FILE at exit\n"
            "  --summary-out=FILE        write the device's counters (name=value) to FILE at exit\n"

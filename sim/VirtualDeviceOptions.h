@@ -53,5 +53,8 @@ struct VirtualDeviceParseResult {
 
 VirtualDeviceParseResult ParseVirtualDeviceArguments(std::span<const std::string_view> arguments);
 std::string VirtualDeviceUsage();
+// The help lines of the options that shape the device's behaviour (version, latency, faults),
+// shared by every program that takes them.
+std::string VirtualDeviceBehaviourUsage();
 
 }  // namespace tarvex::sim
