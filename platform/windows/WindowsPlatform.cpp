@@ -1,10 +1,12 @@
 // The Windows backends: SetupAPI and the HID library for HID and USB devices, a message-only
-// window for the device notices, the drive letters for the volumes.
+// window for the device notices, the drive letters for the volumes, named objects and power
+// requests for a run's guards.
 
 #include "platform/SystemServices.h"
 #include "platform/windows/WinDeviceNotices.h"
 #include "platform/windows/WinFileWriter.h"
 #include "platform/windows/WinHidPort.h"
+#include "platform/windows/WinRunGuards.h"
 #include "platform/windows/WinUiLanguage.h"
 #include "platform/windows/WinUsbDeviceList.h"
 #include "platform/windows/WinUserFolders.h"
@@ -34,12 +36,11 @@ FileSystemServices CreateFileSystemServices() {
     return services;
 }
 
-// No guards on Windows yet: runs go without a device lock and without a sleep block, as the
-// engine allows. The backends to come: a named mutex per device (after its instance ID) for
-// the lock, and PowerCreateRequest with PowerSetRequest (PowerRequestSystemRequired) for the
-// sleep block, each released by closing its handle.
 RunGuardSystemServices CreateRunGuardServices() {
-    return {};
+    RunGuardSystemServices services;
+    services.DeviceLocks = std::make_unique<CWinDeviceLocks>();
+    services.SleepInhibitor = std::make_unique<CWinSleepInhibitor>();
+    return services;
 }
 
 }  // namespace tarvex
