@@ -195,12 +195,20 @@ TEST(UdevDeviceMonitor, TakesEveryWaitingEventAndLeavesTheDescriptorQuiet) {
     CUdevDeviceMonitor monitor(NoControlSocket());
     ASSERT_TRUE(monitor.Listening());
     monitor.RegisterHidNotices();
-    for (int i = 0; i < 3; ++i) {
-        std::ofstream(kEventTrigger) << "change";
+    // The kernel queues the three events before each write returns, so a monitor that leaves
+    // any behind is caught on every try. Another program's event (a test beside this one
+    // triggering the same device, a loop device being set up) can come in just after a try: a
+    // try that ends readable is made again, a few times.
+    bool quiet = false;
+    for (int attempt = 0; attempt < 3 && !quiet; ++attempt) {
+        for (int i = 0; i < 3; ++i) {
+            std::ofstream(kEventTrigger) << "change";
+        }
+        ASSERT_TRUE(Readable(monitor.NoticeFd(), kHangGuardMs)) << "no event arrived";
+        EXPECT_TRUE(monitor.TakeNotices().empty());
+        quiet = !Readable(monitor.NoticeFd(), 0);
     }
-    ASSERT_TRUE(Readable(monitor.NoticeFd(), kHangGuardMs)) << "no event arrived";
-    EXPECT_TRUE(monitor.TakeNotices().empty());
-    EXPECT_FALSE(Readable(monitor.NoticeFd(), 0)) << "events were left behind";
+    EXPECT_TRUE(quiet) << "events were left behind, three tries in a row";
 }
 
 // More events than the receive buffer holds: the kernel drops some, and which ones is unknown,

@@ -57,14 +57,17 @@ protected:
 };
 
 TEST_F(ConnectionSharingTest, ARunStartedWhileTheVersionQueryWaitsOpensNoSecondConnection) {
-    m_pDevice->SetSilent(true);
+    // Held replies keep the query waiting until the run has started: an answered query would
+    // close its connection, and the run would rightly open its own.
+    m_pDevice->HoldReplies(true);
     m_pEngine->Initialise();  // the detection's probe, then the query's own connection
-    ASSERT_TRUE(WaitUntil([&] { return m_pDevice->VersionQueryCount() == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return m_pDevice->VersionQueryCount() >= 1; }));
     const int opensBefore = m_CountingPort.Opens();
-    m_pDevice->SetSilent(false);
 
     ASSERT_TRUE(m_pEngine->OnUsbUpdate());
+    ASSERT_TRUE(WaitUntil([&] { return m_pDevice->UpdateRequestCount() == 1; }));
     EXPECT_EQ(m_CountingPort.Opens(), opensBefore);
+    m_pDevice->HoldReplies(false);
     const auto outcome = m_View.WaitForRunEnd();
     ASSERT_TRUE(outcome.has_value());
     EXPECT_EQ(*outcome, UpdateOutcome::Succeeded);
