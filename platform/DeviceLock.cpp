@@ -2,6 +2,22 @@
 
 namespace tarvex {
 
+namespace {
+
+class CSharedDeviceLock final : public CDeviceLock {
+public:
+    explicit CSharedDeviceLock(std::shared_ptr<const void> lock) : m_pLock(std::move(lock)) {}
+
+private:
+    std::shared_ptr<const void> m_pLock;
+};
+
+}  // namespace
+
+std::unique_ptr<CDeviceLock> ShareDeviceLock(std::shared_ptr<const void> lock) {
+    return std::make_unique<CSharedDeviceLock>(std::move(lock));
+}
+
 const char* ToString(DeviceLockError error) {
     switch (error) {
         case DeviceLockError::None:

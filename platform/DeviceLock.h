@@ -36,6 +36,10 @@ struct DeviceLockResult {
 
 const char* ToString(DeviceLockError error);
 
+// A holder of a lock that every holder within one process shares: `lock` is what keeps the
+// system's lock (an open file, a handle) and lets it go once the last holder is destroyed.
+std::unique_ptr<CDeviceLock> ShareDeviceLock(std::shared_ptr<const void> lock);
+
 // Threads: TryLock may be called from any thread, also from several at once. It never waits
 // for another program.
 class CDeviceLocks {

@@ -13,25 +13,7 @@
 
 namespace tarvex {
 
-// One open file of a node, holding its flock until the last holder in the process goes.
-class CFlockDeviceLocks::CNodeLock {
-public:
-    explicit CNodeLock(CScopedFd fd) : m_Fd(std::move(fd)) {}
-
-private:
-    CScopedFd m_Fd;  // closing it ends the lock
-};
-
 namespace {
-
-class CSharedLock final : public CDeviceLock {
-public:
-    explicit CSharedLock(std::shared_ptr<CFlockDeviceLocks::CNodeLock> lock)
-        : m_pLock(std::move(lock)) {}
-
-private:
-    std::shared_ptr<CFlockDeviceLocks::CNodeLock> m_pLock;
-};
 
 std::optional<unsigned> ReadNumber(const std::filesystem::path& file) {
     std::ifstream in(file);
@@ -96,7 +78,7 @@ DeviceLockResult CFlockDeviceLocks::TryLock(const std::string& device) {
 
     std::lock_guard lock(m_Lock);
     if (auto held = m_Held[key].lock()) {
-        return {std::make_unique<CSharedLock>(std::move(held)), DeviceLockError::None, {}};
+        return {ShareDeviceLock(std::move(held)), DeviceLockError::None, {}};
     }
     if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
@@ -105,12 +87,13 @@ DeviceLockResult CFlockDeviceLocks::TryLock(const std::string& device) {
         }
         return Unavailable(node->string() + ": " + std::strerror(error));
     }
-    auto held = std::make_shared<CNodeLock>(std::move(fd));
+    // Closing the file ends the lock.
+    auto held = std::make_shared<const CScopedFd>(std::move(fd));
     m_Held[key] = held;
     // Entries whose lock has gone are dropped here, so the map holds no more than the devices
     // this process has ever locked at once.
     std::erase_if(m_Held, [](const auto& entry) { return entry.second.expired(); });
-    return {std::make_unique<CSharedLock>(std::move(held)), DeviceLockError::None, {}};
+    return {ShareDeviceLock(std::move(held)), DeviceLockError::None, {}};
 }
 
 }  // namespace tarvex

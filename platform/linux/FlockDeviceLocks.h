@@ -40,16 +40,14 @@ public:
     // locked instead. Busy when another open file of the node holds the lock.
     DeviceLockResult TryLock(const std::string& device) override;
 
-    class CNodeLock;
-
 private:
     // The node file to lock for `device`, or why there is none.
     std::optional<std::filesystem::path> NodeFor(const std::string& device, std::string& why) const;
 
     const std::filesystem::path m_UsbNodeRoot;
     std::mutex m_Lock;
-    // The node locks this process holds, by device and inode of the node.
-    std::map<std::pair<dev_t, ino_t>, std::weak_ptr<CNodeLock>> m_Held;
+    // The node locks this process holds (their open files), by device and inode of the node.
+    std::map<std::pair<dev_t, ino_t>, std::weak_ptr<const void>> m_Held;
 };
 
 }  // namespace tarvex

@@ -11,24 +11,7 @@
 
 namespace tarvex {
 
-class CWinDeviceLocks::CNamedLock {
-public:
-    explicit CNamedLock(UniqueHandle object) : m_Object(std::move(object)) {}
-
-private:
-    UniqueHandle m_Object;  // closing the last handle anywhere ends the lock
-};
-
 namespace {
-
-class CSharedLock final : public CDeviceLock {
-public:
-    explicit CSharedLock(std::shared_ptr<CWinDeviceLocks::CNamedLock> lock)
-        : m_pLock(std::move(lock)) {}
-
-private:
-    std::shared_ptr<CWinDeviceLocks::CNamedLock> m_pLock;
-};
 
 class CPowerRequestBlock final : public CSleepBlock {
 public:
@@ -69,7 +52,7 @@ DeviceLockResult CWinDeviceLocks::TryLock(const std::string& device) {
     const std::wstring name = DeviceLockObjectName(device);
     std::lock_guard lock(m_Lock);
     if (auto held = m_Held[name].lock()) {
-        return {std::make_unique<CSharedLock>(std::move(held)), DeviceLockError::None, {}};
+        return {ShareDeviceLock(std::move(held)), DeviceLockError::None, {}};
     }
     ::SetLastError(ERROR_SUCCESS);
     UniqueHandle object(::CreateEventW(nullptr, TRUE, FALSE, name.c_str()));
@@ -80,10 +63,11 @@ DeviceLockResult CWinDeviceLocks::TryLock(const std::string& device) {
     if (!object) {
         return {nullptr, DeviceLockError::Unavailable, device + ": " + Win32ErrorText(error)};
     }
-    auto held = std::make_shared<CNamedLock>(std::move(object));
+    // Closing the last handle anywhere ends the lock.
+    auto held = std::make_shared<const UniqueHandle>(std::move(object));
     m_Held[name] = held;
     std::erase_if(m_Held, [](const auto& entry) { return entry.second.expired(); });
-    return {std::make_unique<CSharedLock>(std::move(held)), DeviceLockError::None, {}};
+    return {ShareDeviceLock(std::move(held)), DeviceLockError::None, {}};
 }
 
 SleepBlockResult CWinSleepInhibitor::BlockSleep(const std::string& /*who*/,

@@ -32,11 +32,9 @@ class CWinDeviceLocks final : public CDeviceLocks {
 public:
     DeviceLockResult TryLock(const std::string& device) override;
 
-    class CNamedLock;
-
 private:
     std::mutex m_Lock;
-    std::map<std::wstring, std::weak_ptr<CNamedLock>> m_Held;  // by object name
+    std::map<std::wstring, std::weak_ptr<const void>> m_Held;  // handles, by object name
 };
 
 class CWinSleepInhibitor final : public CSleepInhibitor {
