@@ -30,7 +30,10 @@ std::string DemoUsage() {
            "real mounted volume of 104 KiB, as the updater does).\n"
            "\n"
            "Options:\n"
-           "  --drive                   a drive-mode device instead of the HID update device\n" +
+           "  --drive                   a drive-mode device instead of the HID update device\n"
+           "  --unplugged               no device attached\n"
+           "  --busy                    another program holds the device's lock\n"
+           "  --open-denied             the update device refuses to open (no permission)\n" +
            sim::VirtualDeviceBehaviourUsage();
 }
 
@@ -42,6 +45,12 @@ DemoParseResult ParseDemoArguments(std::span<const std::string_view> arguments) 
             options.Help = true;
         } else if (argument == "--drive") {
             options.DriveMode = true;
+        } else if (argument == "--unplugged") {
+            options.Unplugged = true;
+        } else if (argument == "--busy") {
+            options.Busy = true;
+        } else if (argument == "--open-denied") {
+            options.OpenDenied = true;
         } else if (IsDeviceOption(argument)) {
             deviceArguments.push_back(argument);
         } else {

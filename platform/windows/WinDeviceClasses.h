@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include "platform/windows/DeviceChangeNotice.h"
+
 namespace tarvex {
 
 // The published interface class of USB devices, {A5DCBF10-6530-11D2-901F-00C04FB951ED}.
@@ -11,5 +13,12 @@ inline constexpr GUID kUsbDeviceInterfaceClass{
 
 // The HID interface class, as the HID library names it.
 GUID HidInterfaceClass();
+
+// Registers `window` for WM_DEVICECHANGE notices about the device interfaces of one class;
+// null when the system refused (its plug-and-play service may still be starting).
+HDEVNOTIFY RegisterForInterfaceClass(HWND window, const GUID& interfaceClass);
+
+// The interface class a WM_DEVICECHANGE message's record (its lParam) is about.
+NoticeInterfaceClass InterfaceClassOfBroadcast(LPARAM record);
 
 }  // namespace tarvex

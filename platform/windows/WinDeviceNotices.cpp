@@ -16,29 +16,6 @@ constexpr UINT kUnregisterHidMessage = WM_APP + 2;
 constexpr int kRegistrationAttempts = 100;
 constexpr DWORD kRegistrationRetryMs = 100;
 
-HDEVNOTIFY RegisterForClass(HWND window, const GUID& interfaceClass) {
-    DEV_BROADCAST_DEVICEINTERFACE_W filter{};
-    filter.dbcc_size = sizeof(filter);
-    filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-    filter.dbcc_classguid = interfaceClass;
-    return ::RegisterDeviceNotificationW(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
-}
-
-NoticeInterfaceClass InterfaceClassOf(LPARAM record) {
-    const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(record);
-    if (header == nullptr || header->dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE) {
-        return NoticeInterfaceClass::None;
-    }
-    const auto* deviceInterface = reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(record);
-    if (IsEqualGUID(deviceInterface->dbcc_classguid, HidInterfaceClass())) {
-        return NoticeInterfaceClass::Hid;
-    }
-    if (IsEqualGUID(deviceInterface->dbcc_classguid, kUsbDeviceInterfaceClass)) {
-        return NoticeInterfaceClass::Usb;
-    }
-    return NoticeInterfaceClass::Other;
-}
-
 }  // namespace
 
 CWinDeviceNotices::CWinDeviceNotices() {
@@ -96,7 +73,7 @@ bool CWinDeviceNotices::CreateNoticeWindow() {
         if (attempt > 0) {
             ::Sleep(kRegistrationRetryMs);
         }
-        m_hUsbNotify = RegisterForClass(window, kUsbDeviceInterfaceClass);
+        m_hUsbNotify = RegisterForInterfaceClass(window, kUsbDeviceInterfaceClass);
     }
     if (m_hUsbNotify == nullptr) {
         ::DestroyWindow(window);
@@ -140,7 +117,7 @@ LRESULT CALLBACK CWinDeviceNotices::WindowProcedure(HWND window, UINT message, W
 
 LRESULT CWinDeviceNotices::OnDeviceChange(WPARAM event, LPARAM record) {
     const auto notices = NoticesForDeviceChange(static_cast<std::uint32_t>(event),
-                                                InterfaceClassOf(record), m_bHidRegistered.load());
+                                                InterfaceClassOfBroadcast(record), m_bHidRegistered.load());
     if (!notices.empty()) {
         std::lock_guard lock(m_Lock);
         for (const std::uint32_t notice : notices) {
@@ -153,7 +130,7 @@ LRESULT CWinDeviceNotices::OnDeviceChange(WPARAM event, LPARAM record) {
 
 bool CWinDeviceNotices::RegisterHidOnWindowThread() {
     if (m_hHidNotify == nullptr) {
-        m_hHidNotify = RegisterForClass(m_hWindow, HidInterfaceClass());
+        m_hHidNotify = RegisterForInterfaceClass(m_hWindow, HidInterfaceClass());
     }
     m_bHidRegistered.store(m_hHidNotify != nullptr);
     return m_hHidNotify != nullptr;

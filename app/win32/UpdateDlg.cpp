@@ -1,0 +1,488 @@
+#include "app/win32/UpdateDlg.h"
+
+#include <commctrl.h>
+#include <commdlg.h>
+
+#include <algorithm>
+#include <iterator>
+
+#include "app/win32/ResourceIds.h"
+#include "platform/windows/Utf16Text.h"
+#include "ui/LocalizedText.h"
+#include "ui/win32/PromptGeometry.h"
+#include "update/DeviceNoticePump.h"
+
+namespace tarvex {
+
+namespace {
+
+constexpr const char* kCaptionSuffix = "V1.0";
+constexpr unsigned kProgressMaximum = 100;
+// The move command with 1 in its low bits: the system moves the window with the mouse.
+constexpr WPARAM kMoveWithMouse = SC_MOVE | 0x0001;
+
+// Keys the dialog swallows: none of them may close it, press its button or move the focus.
+constexpr WPARAM kSwallowedKeys[] = {VK_TAB,  VK_RETURN, VK_MENU,  VK_ESCAPE, VK_LEFT,
+                                     VK_UP,   VK_RIGHT,  VK_DOWN,  VK_F1};
+
+// Timers: the plug-and-play service asked again for the dialog's registration, and a notice
+// source that does not come through the dialog's messages looked at.
+constexpr UINT_PTR kRegistrationTimer = 1;
+constexpr UINT kRegistrationRetryMs = 100;
+constexpr int kRegistrationTries = 100;
+constexpr UINT_PTR kNoticeTimer = 2;
+constexpr UINT kNoticePollMs = 100;
+
+// The file dialog's path buffer: long paths included.
+constexpr DWORD kPathBufferLength = 32768;
+
+// The text table keeps Windows line breaks; a static control breaks lines at CR LF as well.
+std::wstring FromTable(const std::string& text) {
+    return Utf8ToWide(text);
+}
+
+// "Description(*.dat)|*.dat||": bars between the entries, as the file dialog takes them with
+// NUL characters.
+std::wstring FileDialogFilter(const std::string& filter) {
+    std::wstring wide = Utf8ToWide(filter);
+    std::replace(wide.begin(), wide.end(), L'|', L'\0');
+    wide.push_back(L'\0');
+    return wide;
+}
+
+}  // namespace
+
+CUpdateDlg::CUpdateDlg(const CUiLanguage& language)
+    : m_Language(language), m_Relay(m_WindowCalls, [this] { return PumpOneMessage(); }) {
+    const HINSTANCE instance = ::GetModuleHandleW(nullptr);
+    m_hIcon = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDI_PROGRAM_ICON),
+                                              IMAGE_ICON, ::GetSystemMetrics(SM_CXICON),
+                                              ::GetSystemMetrics(SM_CYICON), LR_DEFAULTCOLOR));
+    m_hSmallIcon = static_cast<HICON>(
+        ::LoadImageW(instance, MAKEINTRESOURCEW(IDI_PROGRAM_ICON), IMAGE_ICON,
+                     ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON),
+                     LR_DEFAULTCOLOR));
+}
+
+CUpdateDlg::~CUpdateDlg() {
+    // Nothing may wait for this window any more.
+    m_Relay.CancelAll();
+    if (m_hWnd != nullptr) {
+        ::DestroyWindow(m_hWnd);
+    }
+    m_Prompts.clear();
+    if (m_hInstructionFont != nullptr) {
+        ::DeleteObject(m_hInstructionFont);
+    }
+    for (HICON icon : {m_hIcon, m_hSmallIcon}) {
+        if (icon != nullptr) {
+            ::DestroyIcon(icon);
+        }
+    }
+}
+
+bool CUpdateDlg::Create(CUpdateEngine& engine, CDeviceNoticeSource* notices,
+                        CWinDialogDeviceNotices* dialogNotices) {
+    m_pEngine = &engine;
+    m_pNotices = notices;
+    m_pDialogNotices = dialogNotices;
+    HWND window = ::CreateDialogParamW(::GetModuleHandleW(nullptr),
+                                       MAKEINTRESOURCEW(IDD_UPDATE_DIALOG), nullptr,
+                                       DialogProcedure, reinterpret_cast<LPARAM>(this));
+    if (window == nullptr) {
+        return false;
+    }
+    ::ShowWindow(window, SW_SHOW);
+    return true;
+}
+
+// --- start-up ---
+
+INT_PTR CALLBACK CUpdateDlg::DialogProcedure(HWND window, UINT message, WPARAM wParam,
+                                             LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        auto* self = reinterpret_cast<CUpdateDlg*>(lParam);
+        ::SetWindowLongPtrW(window, DWLP_USER, lParam);
+        self->m_hWnd = window;
+        self->OnInitDialog();
+        return TRUE;  // default focus
+    }
+    auto* self = reinterpret_cast<CUpdateDlg*>(::GetWindowLongPtrW(window, DWLP_USER));
+    if (self == nullptr || self->m_hWnd != window) {
+        return FALSE;
+    }
+    return self->OnMessage(message, wParam, lParam);
+}
+
+void CUpdateDlg::OnInitDialog() {
+    ::SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
+    ::SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hSmallIcon));
+    BindControls();
+    m_WindowCalls.Attach(m_hWnd);
+    ::SetWindowTextW(m_pInstructionText,
+                     FromTable(LoadLocalizedString(kTextInstructions, m_Language)).c_str());
+    ::SendMessageW(m_pProgress, PBM_SETRANGE32, 0, static_cast<LPARAM>(kProgressMaximum));
+    ::SendMessageW(m_pProgress, PBM_SETPOS, 0, 0);
+    if (m_pDialogNotices != nullptr && !m_pDialogNotices->Attach(m_hWnd)) {
+        // The plug-and-play service may still be starting with the session.
+        ::SetTimer(m_hWnd, kRegistrationTimer, kRegistrationRetryMs, nullptr);
+    } else if (m_pDialogNotices == nullptr && m_pNotices != nullptr) {
+        ::SetTimer(m_hWnd, kNoticeTimer, kNoticePollMs, nullptr);
+    }
+    const std::string caption = LoadLocalizedString(kTextTitle, m_Language) + " " + kCaptionSuffix;
+    ::SetWindowTextW(m_hWnd, Utf8ToWide(caption).c_str());
+    if (m_pEngine != nullptr) {
+        m_pEngine->Initialise();
+    }
+    CreateInstructionFont();
+}
+
+void CUpdateDlg::BindControls() {
+    m_pVersionText = ::GetDlgItem(m_hWnd, IDC_VERSION_TEXT);
+    m_pInstructionText = ::GetDlgItem(m_hWnd, IDC_INSTRUCTION_TEXT);
+    m_pProgress = ::GetDlgItem(m_hWnd, IDC_PROGRESS);
+    m_pUpdateButton = ::GetDlgItem(m_hWnd, IDC_UPDATE_BUTTON);
+}
+
+void CUpdateDlg::CreateInstructionFont() {
+    m_hInstructionFont = ::CreateFontW(15, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET,
+                                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                                       DEFAULT_PITCH | FF_SWISS, L"Arial");
+    ::SendMessageW(m_pInstructionText, WM_SETFONT, reinterpret_cast<WPARAM>(m_hInstructionFont),
+                   TRUE);
+}
+
+// --- the message loop ---
+
+int CUpdateDlg::RunMessageLoop() {
+    while (PumpOneMessage()) {
+    }
+    return 0;
+}
+
+bool CUpdateDlg::PumpOneMessage() {
+    MSG message{};
+    const BOOL got = ::GetMessageW(&message, nullptr, 0, 0);
+    if (got <= 0) {
+        // For the loops outside this one.
+        ::PostQuitMessage(got == 0 ? static_cast<int>(message.wParam) : 1);
+        return false;
+    }
+    if (PreTranslateMessage(message) || IsPromptMessage(message)) {
+        return true;
+    }
+    if (m_hWnd != nullptr && ::IsDialogMessageW(m_hWnd, &message)) {
+        return true;
+    }
+    ::TranslateMessage(&message);
+    ::DispatchMessageW(&message);
+    return true;
+}
+
+bool CUpdateDlg::PreTranslateMessage(const MSG& message) const {
+    if (m_hWnd == nullptr || (message.hwnd != m_hWnd && !::IsChild(m_hWnd, message.hwnd))) {
+        return false;
+    }
+    switch (message.message) {
+        case WM_NCLBUTTONDOWN:
+            return false;  // dispatched as it is
+        case WM_HOTKEY:
+            return true;
+        case WM_KEYDOWN:
+        case WM_KEYUP:
+        case WM_SYSKEYDOWN:
+        case WM_SYSKEYUP:
+            // Alt comes as a system key; on its own it would open the system menu.
+            return std::find(std::begin(kSwallowedKeys), std::end(kSwallowedKeys),
+                             message.wParam) != std::end(kSwallowedKeys);
+        default:
+            return false;
+    }
+}
+
+bool CUpdateDlg::IsPromptMessage(MSG& message) {
+    for (const auto& prompt : m_Prompts) {
+        HWND window = prompt->Window();
+        if (window != nullptr && (message.hwnd == window || ::IsChild(window, message.hwnd))) {
+            return ::IsDialogMessageW(window, &message) != FALSE;
+        }
+    }
+    return false;
+}
+
+// --- messages ---
+
+INT_PTR CUpdateDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_PAINT:
+            if (::IsIconic(m_hWnd)) {
+                OnPaint();
+                return TRUE;
+            }
+            return FALSE;
+        case WM_QUERYDRAGICON:
+            ::SetWindowLongPtrW(m_hWnd, DWLP_MSGRESULT, reinterpret_cast<LONG_PTR>(m_hIcon));
+            return TRUE;
+        case WM_LBUTTONDOWN:
+            ::SendMessageW(m_hWnd, WM_SYSCOMMAND, kMoveWithMouse, 0);
+            return FALSE;  // and the default handling
+        case WM_DEVICECHANGE:
+            OnDeviceChange(wParam, lParam);
+            ::SetWindowLongPtrW(m_hWnd, DWLP_MSGRESULT, TRUE);
+            return TRUE;
+        case WM_COMMAND:
+            if (LOWORD(wParam) == IDC_UPDATE_BUTTON && HIWORD(wParam) == BN_CLICKED) {
+                OnUsbUpdate();
+            }
+            return TRUE;  // IDOK and IDCANCEL never end this dialog
+        case WM_TIMER:
+            OnTimer(wParam);
+            return TRUE;
+        case kEnableButtonMessage:
+            ::EnableWindow(m_pUpdateButton, wParam != 0 ? TRUE : FALSE);
+            return TRUE;
+        case kSetProgressMessage:
+            ::SendMessageW(m_pProgress, PBM_SETPOS, wParam, 0);
+            return TRUE;
+        case kRunCallMessage:
+            CWindowCalls::RunCarried(lParam);
+            ReapEndedPrompts();
+            return TRUE;
+        case kReservedUserMessage:
+            ::SetWindowLongPtrW(m_hWnd, DWLP_MSGRESULT, 0);
+            return TRUE;
+        case WM_CLOSE:
+            CloseDown();
+            return TRUE;
+        case kDestroyMessage:
+            if (m_NestedModal > 0) {
+                // A system dialog dismissed a moment ago is still unwinding on this thread.
+                ::PostMessageW(m_hWnd, kDestroyMessage, 0, 0);
+            } else {
+                ::DestroyWindow(m_hWnd);
+            }
+            return TRUE;
+        case WM_DESTROY:
+            m_WindowCalls.Detach();
+            if (m_pDialogNotices != nullptr) {
+                m_pDialogNotices->Detach();
+            }
+            ::PostQuitMessage(0);
+            return FALSE;
+        case WM_NCDESTROY:
+            m_hWnd = nullptr;
+            return FALSE;
+        default:
+            return FALSE;
+    }
+}
+
+void CUpdateDlg::OnPaint() {
+    PAINTSTRUCT paint{};
+    HDC dc = ::BeginPaint(m_hWnd, &paint);
+    ::SendMessageW(m_hWnd, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    const int iconWidth = ::GetSystemMetrics(SM_CXICON);
+    const int iconHeight = ::GetSystemMetrics(SM_CYICON);
+    RECT client{};
+    ::GetClientRect(m_hWnd, &client);
+    const int x = (client.right - client.left - iconWidth + 1) / 2;
+    const int y = (client.bottom - client.top - iconHeight + 1) / 2;
+    ::DrawIcon(dc, x, y, m_hIcon);
+    ::EndPaint(m_hWnd, &paint);
+}
+
+void CUpdateDlg::OnUsbUpdate() {
+    if (m_pEngine != nullptr && !m_bClosed) {
+        m_pEngine->OnUsbUpdate();
+    }
+}
+
+void CUpdateDlg::OnDeviceChange(WPARAM event, LPARAM record) {
+    if (m_pDialogNotices == nullptr || m_pEngine == nullptr || m_bClosed) {
+        return;
+    }
+    if (m_pDialogNotices->OnDeviceChange(event, record)) {
+        DeliverDeviceNotices(*m_pDialogNotices, *m_pEngine);
+    }
+}
+
+void CUpdateDlg::OnTimer(UINT_PTR timer) {
+    if (timer == kRegistrationTimer) {
+        if (m_pDialogNotices == nullptr || m_pDialogNotices->RetryUsbRegistration() ||
+            ++m_NoticeRegistrationTries >= kRegistrationTries) {
+            ::KillTimer(m_hWnd, kRegistrationTimer);
+        }
+    } else if (timer == kNoticeTimer && m_pNotices != nullptr && m_pEngine != nullptr &&
+               !m_bClosed) {
+        if (m_pNotices->WaitForNotices(std::chrono::milliseconds(0)) == NoticeWait::Waiting) {
+            DeliverDeviceNotices(*m_pNotices, *m_pEngine);
+        }
+    }
+}
+
+// --- control changes ---
+
+void CUpdateDlg::EnableUpdateButton(bool enable) {
+    m_WindowCalls.PostValue(kEnableButtonMessage, enable ? 1 : 0);
+}
+
+void CUpdateDlg::SetVersionText(const std::string& text) {
+    m_WindowCalls.Post([this, text = Utf8ToWide(text)] {
+        ::SetWindowTextW(m_pVersionText, text.c_str());
+    });
+}
+
+void CUpdateDlg::SetProgress(unsigned position) {
+    // The engine may report past 100 after a last chunk that carries bytes past the payload.
+    const unsigned shown = std::min(position, kProgressMaximum);
+    if (m_PostedProgress.exchange(shown) == shown) {
+        return;
+    }
+    m_WindowCalls.PostValue(kSetProgressMessage, shown);
+}
+
+void CUpdateDlg::OnUpdateRunEnded(UpdateOutcome) {
+    // Nothing to show: the run's end reaches the window through the button, the progress and
+    // the result's message.
+}
+
+// --- questions ---
+
+int CUpdateDlg::ShowPrompt(const std::string& text, int mode) {
+    const std::wstring shownText = FromTable(text);
+    const QuestionAnswer answer = m_Relay.Ask(
+        [this, shownText, mode](const std::shared_ptr<CQuestion>& question) {
+            ShowPromptWindow(question, shownText, mode);
+        },
+        QuestionAnswer{kPromptCancel, {}});
+    return answer.Code;
+}
+
+void CUpdateDlg::ShowPromptWindow(const std::shared_ptr<CQuestion>& question,
+                                  const std::wstring& text, int mode) {
+    RECT mainDialog{};
+    ::GetWindowRect(m_hWnd, &mainDialog);
+    const POINT position = PromptPosition(mainDialog, ::GetSystemMetrics(SM_CXSCREEN),
+                                          ::GetSystemMetrics(SM_CYSCREEN));
+    auto prompt = std::make_unique<CPromptDlg>();
+    prompt->SetPosition(position.x, position.y);
+    prompt->SetText(text);
+    prompt->SetMode(mode);
+    CPromptDlg* shown = prompt.get();
+    if (!shown->Open(m_hWnd, [this, question](int result) {
+            question->Answer({result, {}});
+            // Let go once this call has returned: the prompt's own button is still on the
+            // stack.
+            m_WindowCalls.Post([this] { ReapEndedPrompts(); });
+        })) {
+        question->Answer({kPromptNotCreated, {}});
+        return;
+    }
+    question->SetDismiss([shown] { shown->End(kPromptCancel); });
+    m_Prompts.push_back(std::move(prompt));
+}
+
+void CUpdateDlg::ReapEndedPrompts() {
+    m_Prompts.erase(std::remove_if(m_Prompts.begin(), m_Prompts.end(),
+                                   [](const auto& prompt) { return prompt->Ended(); }),
+                    m_Prompts.end());
+}
+
+void CUpdateDlg::ShowSuccessBox(const std::string& text, const std::string& caption) {
+    const std::wstring shownText = FromTable(text);
+    const std::wstring shownCaption = FromTable(caption);
+    m_Relay.Ask(
+        [this, shownText, shownCaption](const std::shared_ptr<CQuestion>& question) {
+            question->SetDismiss([this] { DismissOwnedSystemWindows(); });
+            ++m_NestedModal;
+            ::MessageBoxW(m_hWnd, shownText.c_str(), shownCaption.c_str(), MB_OK);
+            --m_NestedModal;
+            question->Answer({kPromptOk, {}});
+        },
+        QuestionAnswer{kPromptCancel, {}});
+}
+
+std::optional<std::filesystem::path> CUpdateDlg::AskImagePath(
+    const std::string& filter, const std::filesystem::path& initialFolder) {
+    const std::wstring filterText = FileDialogFilter(filter);
+    const std::wstring folder = initialFolder.wstring();
+    const QuestionAnswer answer = m_Relay.Ask(
+        [this, filterText, folder](const std::shared_ptr<CQuestion>& question) {
+            question->SetDismiss([this] { DismissOwnedSystemWindows(); });
+            std::wstring path(kPathBufferLength, L'\0');
+            OPENFILENAMEW dialog{};
+            dialog.lStructSize = sizeof(dialog);
+            dialog.hwndOwner = m_hWnd;
+            dialog.lpstrFilter = filterText.c_str();
+            dialog.nFilterIndex = 1;
+            dialog.lpstrFile = path.data();
+            dialog.nMaxFile = kPathBufferLength;
+            dialog.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
+            dialog.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST |
+                           OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
+            ++m_NestedModal;
+            const BOOL chosen = ::GetOpenFileNameW(&dialog);
+            --m_NestedModal;
+            if (chosen != FALSE) {
+                path.resize(path.find(L'\0'));
+                question->Answer({kPromptOk, std::filesystem::path(path)});
+            } else {
+                question->Answer({kPromptCancel, {}});
+            }
+        },
+        QuestionAnswer{kPromptCancel, {}});
+    if (answer.Code != kPromptOk) {
+        return std::nullopt;
+    }
+    return answer.Path;
+}
+
+void CUpdateDlg::DismissOwnedSystemWindows() {
+    struct Search {
+        HWND Owner;
+        const std::vector<std::unique_ptr<CPromptDlg>>* Prompts;
+    } search{m_hWnd, &m_Prompts};
+    ::EnumThreadWindows(
+        ::GetCurrentThreadId(),
+        [](HWND window, LPARAM context) -> BOOL {
+            const auto& found = *reinterpret_cast<const Search*>(context);
+            if (::GetWindow(window, GW_OWNER) != found.Owner) {
+                return TRUE;
+            }
+            for (const auto& prompt : *found.Prompts) {
+                if (prompt->Window() == window) {
+                    return TRUE;
+                }
+            }
+            ::PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+}
+
+void CUpdateDlg::CancelQuestions() {
+    m_Relay.CancelAll();
+}
+
+// --- closing ---
+
+void CUpdateDlg::CloseDown() {
+    if (m_bClosed) {
+        return;
+    }
+    m_bClosed = true;
+    ::KillTimer(m_hWnd, kNoticeTimer);
+    ::KillTimer(m_hWnd, kRegistrationTimer);
+    // Answered first: a worker waiting for the user would never let itself be joined.
+    m_Relay.CancelAll();
+    ::ShowWindow(m_hWnd, SW_HIDE);
+    if (m_pDialogNotices != nullptr) {
+        m_pDialogNotices->Detach();
+    }
+    if (m_pEngine != nullptr) {
+        m_pEngine->Shutdown();
+    }
+    ::PostMessageW(m_hWnd, kDestroyMessage, 0, 0);
+}
+
+}  // namespace tarvex

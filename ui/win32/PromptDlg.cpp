@@ -1,0 +1,242 @@
+#include "ui/win32/PromptDlg.h"
+
+#include "app/win32/ResourceIds.h"
+#include "ui/LocalizedText.h"
+#include "ui/win32/PromptGeometry.h"
+#include "update/UpdateView.h"
+
+namespace tarvex {
+
+namespace {
+
+constexpr COLORREF kPromptRed = RGB(141, 22, 30);
+constexpr COLORREF kPromptTextColour = RGB(255, 255, 255);
+// The text's character cell, and the smallest cell a long text is shrunk to so that it fits.
+constexpr int kTextCellHeight = 16;
+constexpr int kSmallestTextCellHeight = 10;
+// The move command with 1 in its low bits: the system moves the window with the mouse.
+constexpr WPARAM kMoveWithMouse = SC_MOVE | 0x0001;
+
+HFONT CreateTextFont(int cellHeight) {
+    return ::CreateFontW(cellHeight, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                         OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                         DEFAULT_PITCH | FF_SWISS, L"Arial");
+}
+
+int Width(const RECT& rect) {
+    return rect.right - rect.left;
+}
+
+int Height(const RECT& rect) {
+    return rect.bottom - rect.top;
+}
+
+}  // namespace
+
+CPromptDlg::~CPromptDlg() {
+    if (m_hWnd != nullptr) {
+        End(kPromptCancel);
+    }
+    if (m_hTextBrush != nullptr) {
+        ::DeleteObject(m_hTextBrush);
+    }
+    if (m_hTextFont != nullptr) {
+        ::DeleteObject(m_hTextFont);
+    }
+    if (m_hBackground != nullptr) {
+        ::DeleteObject(m_hBackground);
+    }
+}
+
+void CPromptDlg::SetPosition(int x, int y) {
+    m_X = x;
+    m_Y = y;
+}
+
+void CPromptDlg::SetText(std::wstring text) {
+    m_Text = std::move(text);
+}
+
+void CPromptDlg::SetMode(int mode) {
+    m_Mode = mode;
+}
+
+bool CPromptDlg::Open(HWND owner, std::function<void(int)> onEnd) {
+    m_hOwner = owner;
+    m_OnEnd = std::move(onEnd);
+    HWND window = ::CreateDialogParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_PROMPT),
+                                       owner, DialogProcedure, reinterpret_cast<LPARAM>(this));
+    if (window == nullptr) {
+        m_OnEnd = nullptr;
+        return false;
+    }
+    if (owner != nullptr) {
+        ::EnableWindow(owner, FALSE);
+    }
+    ::ShowWindow(window, SW_SHOW);
+    return true;
+}
+
+void CPromptDlg::End(int result) {
+    if (m_bEnded || m_hWnd == nullptr) {
+        return;
+    }
+    m_bEnded = true;
+    // The owner first, so that it, not some other program, becomes active again.
+    if (m_hOwner != nullptr) {
+        ::EnableWindow(m_hOwner, TRUE);
+    }
+    ::DestroyWindow(m_hWnd);
+    m_hWnd = nullptr;
+    if (auto onEnd = std::move(m_OnEnd); onEnd) {
+        onEnd(result);
+    }
+}
+
+INT_PTR CALLBACK CPromptDlg::DialogProcedure(HWND window, UINT message, WPARAM wParam,
+                                             LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        auto* self = reinterpret_cast<CPromptDlg*>(lParam);
+        ::SetWindowLongPtrW(window, DWLP_USER, lParam);
+        self->m_hWnd = window;
+        self->OnInitDialog();
+        return TRUE;  // the dialog manager sets the focus
+    }
+    auto* self = reinterpret_cast<CPromptDlg*>(::GetWindowLongPtrW(window, DWLP_USER));
+    if (self == nullptr || self->m_hWnd != window) {
+        return FALSE;
+    }
+    return self->OnMessage(message, wParam, lParam);
+}
+
+INT_PTR CPromptDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_CTLCOLORSTATIC:
+            return OnCtlColor(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
+        case WM_ERASEBKGND:
+            if (OnEraseBackground(reinterpret_cast<HDC>(wParam))) {
+                ::SetWindowLongPtrW(m_hWnd, DWLP_MSGRESULT, TRUE);
+                return TRUE;
+            }
+            return FALSE;
+        case WM_DRAWITEM: {
+            const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+            for (CButtonEx* button : {m_pOkButton.get(), m_pCancelButton.get()}) {
+                if (button != nullptr && button->Window() == item->hwndItem) {
+                    button->DrawItem(*item);
+                    return TRUE;
+                }
+            }
+            return FALSE;
+        }
+        case WM_LBUTTONDOWN:
+            ::SendMessageW(m_hWnd, WM_SYSCOMMAND, kMoveWithMouse, 0);
+            return TRUE;
+        case WM_COMMAND:
+            OnCommand(LOWORD(wParam));
+            return TRUE;
+        case WM_CLOSE:
+            End(kPromptCancel);
+            return TRUE;
+        default:
+            return FALSE;
+    }
+}
+
+void CPromptDlg::OnInitDialog() {
+    ::MoveWindow(m_hWnd, m_X, m_Y, kPromptWidth, kPromptHeight, TRUE);
+    m_hBackground = static_cast<HBITMAP>(
+        ::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDB_PROMPT_BACKGROUND),
+                     IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
+    m_hTextBrush = ::CreateSolidBrush(kPromptRed);
+    CreateButtons();
+    ::SetDlgItemTextW(m_hWnd, IDC_PROMPT_TEXT, m_Text.c_str());
+    PlaceText();
+}
+
+bool CPromptDlg::CreateButtons() {
+    const UINT ok = LocalizedBitmapId(10);
+    const UINT cancel = LocalizedBitmapId(13);
+    m_pOkButton = std::make_unique<CButtonEx>();
+    m_pOkButton->SetBitmaps(ok, ok + 2, ok);
+    if (m_Mode == kPromptQuestion) {
+        m_pCancelButton = std::make_unique<CButtonEx>();
+        m_pCancelButton->SetBitmaps(cancel, cancel + 2, cancel);
+        return m_pOkButton->Create(m_hWnd, IDC_PROMPT_OK, kQuestionOkRect, L"OK") &&
+               m_pCancelButton->Create(m_hWnd, IDC_PROMPT_CANCEL, kQuestionCancelRect,
+                                       L"CANCEL");
+    }
+    return m_pOkButton->Create(m_hWnd, IDC_PROMPT_OK, kNoticeOkRect, L"OK");
+}
+
+void CPromptDlg::PlaceText() {
+    HWND text = ::GetDlgItem(m_hWnd, IDC_PROMPT_TEXT);
+    if (text == nullptr) {
+        return;
+    }
+    const RECT area = kPromptTextArea;
+    RECT needed{};
+    HDC dc = ::GetDC(text);
+    // The largest cell up to the design's own at which the wrapped text fits the area.
+    for (int cell = kTextCellHeight; cell >= kSmallestTextCellHeight; --cell) {
+        if (m_hTextFont != nullptr) {
+            ::DeleteObject(m_hTextFont);
+        }
+        m_hTextFont = CreateTextFont(cell);
+        HGDIOBJ previous = ::SelectObject(dc, m_hTextFont);
+        needed = RECT{0, 0, Width(area), 0};
+        ::DrawTextW(dc, m_Text.c_str(), -1, &needed,
+                    DT_CALCRECT | DT_CENTER | DT_WORDBREAK | DT_NOPREFIX);
+        ::SelectObject(dc, previous);
+        if (Height(needed) <= Height(area) && Width(needed) <= Width(area)) {
+            break;
+        }
+    }
+    ::ReleaseDC(text, dc);
+    ::SendMessageW(text, WM_SETFONT, reinterpret_cast<WPARAM>(m_hTextFont), FALSE);
+    // Centred in the area on both axes; a static control centres only across.
+    const int height = Height(needed) < Height(area) ? Height(needed) : Height(area);
+    const int top = area.top + (Height(area) - height) / 2;
+    ::MoveWindow(text, area.left, top, Width(area), height, TRUE);
+}
+
+INT_PTR CPromptDlg::OnCtlColor(HDC dc, HWND control) {
+    if (::GetDlgCtrlID(control) != IDC_PROMPT_TEXT) {
+        return FALSE;
+    }
+    ::SetTextColor(dc, kPromptTextColour);
+    ::SetBkColor(dc, kPromptRed);
+    return reinterpret_cast<INT_PTR>(m_hTextBrush);
+}
+
+bool CPromptDlg::OnEraseBackground(HDC dc) {
+    if (m_hBackground == nullptr) {
+        return false;
+    }
+    HDC memory = ::CreateCompatibleDC(dc);
+    if (memory == nullptr) {
+        return false;
+    }
+    HGDIOBJ previous = ::SelectObject(memory, m_hBackground);
+    ::BitBlt(dc, 0, 0, kPromptWidth, kPromptHeight, memory, 0, 0, SRCCOPY);
+    ::SelectObject(memory, previous);
+    ::DeleteDC(memory);
+    return true;
+}
+
+void CPromptDlg::OnCommand(int controlId) {
+    switch (controlId) {
+        case IDC_PROMPT_OK:
+            End(kPromptOk);
+            break;
+        case IDC_PROMPT_CANCEL:
+        case IDC_PROMPT_CANCEL_COMMAND:
+        case IDCANCEL:  // Escape
+            End(kPromptCancel);
+            break;
+        default:
+            break;
+    }
+}
+
+}  // namespace tarvex
