@@ -145,7 +145,9 @@ void CUpdateDlg::BindControls() {
 }
 
 void CUpdateDlg::CreateInstructionFont() {
-    m_hInstructionFont = ::CreateFontW(15, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET,
+    // Any character set rather than ANSI alone: the font mapper may then link in a face that
+    // has the Chinese instructions' glyphs (with ANSI alone wine shows empty boxes for them).
+    m_hInstructionFont = ::CreateFontW(15, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                                        OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                                        DEFAULT_PITCH | FF_SWISS, L"Arial");
     ::SendMessageW(m_pInstructionText, WM_SETFONT, reinterpret_cast<WPARAM>(m_hInstructionFont),

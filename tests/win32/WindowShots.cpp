@@ -65,7 +65,11 @@ TEST_F(WindowShots, MainDialog) {
     ASSERT_NE(prompt, nullptr);
     ClickButton(prompt, kPromptOk);
     // The device falls silent at packet 40: the transfer stands still there for the picture.
-    ASSERT_TRUE(WaitUntil([&] { return ProgressPosition(m_hDialog, kProgress) >= 38; }));
+    ASSERT_TRUE(WaitUntil([&] {
+        const int before = ProgressPosition(m_hDialog, kProgress);
+        ::Sleep(300);
+        return before > 10 && ProgressPosition(m_hDialog, kProgress) == before;
+    })) << ProgressPosition(m_hDialog, kProgress);
     Shoot(L"main-transfer");
 }
 

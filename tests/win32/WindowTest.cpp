@@ -106,7 +106,6 @@ TEST_F(WindowTest, WholeUpdateThroughTheFileDialogThePromptAndTheSuccessBox) {
     EXPECT_EQ(ControlText(prompt, kPromptText), VersionQuestion(1.15));
     EXPECT_EQ(ControlText(prompt, kPromptOk), L"OK");
     EXPECT_EQ(ControlText(prompt, kPromptCancel), L"CANCEL");
-    const RECT main = ScreenRect(m_hDialog);
     const RECT placed = ScreenRect(prompt);
     EXPECT_EQ(placed.left, 260);
     EXPECT_EQ(placed.top, 275);
