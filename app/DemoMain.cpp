@@ -6,12 +6,10 @@
 #include <string_view>
 #include <vector>
 
+#include "app/DemoDevices.h"
 #include "app/DemoOptions.h"
 #include "app/UpdateApp.h"
-#include "hid/DeviceIdentity.h"
 #include "platform/SystemServices.h"
-#include "sim/VirtualDeviceNotices.h"
-#include "sim/VirtualHidPort.h"
 
 int main(int argc, char** argv) {
     using namespace tarvex;
@@ -31,22 +29,10 @@ int main(int argc, char** argv) {
                   << "Try 'tarvex-update-demo --help'.\n";
         return 2;
     }
-    const sim::VirtualDeviceOptions& device = parsed.Options->Device;
-
-    sim::CVirtualHidPort hidPort;
-    sim::CVirtualUsbDeviceList usbDevices;
-    sim::CVirtualDeviceNotices notices;
-    auto updateDevice = std::make_shared<sim::CVirtualUpdateDevice>(device.FirmwareVersion);
-    updateDevice->SetReplyLatency(device.ReplyLatency);
-    updateDevice->SetSilent(device.Silent);
-    for (const auto& fault : device.Faults) {
-        updateDevice->SetPacketFault(fault.PacketNumber, fault.Fault, fault.FailureCode);
-    }
-    if (parsed.Options->DriveMode) {
-        usbDevices.AddDevice(kTargetVendorId, kDriveModeProductIds[0]);
-    } else {
-        hidPort.AttachUpdateDevice(updateDevice);
-    }
+    CDemoDevices devices(*parsed.Options);
+    sim::CVirtualHidPort& hidPort = devices.HidPort();
+    sim::CVirtualUsbDeviceList& usbDevices = devices.UsbDevices();
+    sim::CVirtualDeviceNotices& notices = devices.Notices();
 
     const std::unique_ptr<CUiLanguage> language = CreateUiLanguage();
     // Real volumes also with the virtual device: a drive-mode run copies onto whatever mounted
@@ -54,5 +40,6 @@ int main(int argc, char** argv) {
     const FileSystemServices files = CreateFileSystemServices();
     const DriveCopyServices driveCopy{files.Volumes.get(), &usbDevices, files.FileWriter.get(),
                                       files.StagingFolder};
-    return app.Run(UpdatePlatform{hidPort, usbDevices, *language, driveCopy, &notices});
+    return app.Run(UpdatePlatform{hidPort, usbDevices, *language, driveCopy, &notices,
+                                  RunGuardServices{devices.DeviceLocks(), nullptr}});
 }

@@ -67,6 +67,14 @@ packages=(
   googletest
   wine
   wine64
+  # the Windows window: its pictures and icon drawn from the SVG sources at build time (librsvg
+  # draws, netpbm writes the bitmaps and turns the screenshots into PNG files, icoutils makes the
+  # icon), wine's own fonts for the frames it draws, and the MSI installer (wixl)
+  librsvg2-bin
+  netpbm
+  icoutils
+  fonts-wine
+  wixl
 )
 
 if [[ "${1:-}" == "--list" ]]; then

@@ -46,6 +46,27 @@ TEST(DemoOptionsTest, TakesTheVirtualDevicesOptions) {
     EXPECT_EQ(parsed.Options->Device.Faults[1].Fault, sim::PacketFault::Disappear);
 }
 
+TEST(DemoOptionsTest, TakesTheStatesAroundTheDevice) {
+    struct Case {
+        std::string_view Argument;
+        bool DemoOptions::*Flag;
+    };
+    for (const Case c : {Case{"--unplugged", &DemoOptions::Unplugged},
+                         Case{"--busy", &DemoOptions::Busy},
+                         Case{"--open-denied", &DemoOptions::OpenDenied}}) {
+        const std::string_view arguments[] = {c.Argument};
+        const DemoParseResult parsed = ParseDemoArguments(arguments);
+        ASSERT_TRUE(parsed.Options) << parsed.Error;
+        EXPECT_TRUE((*parsed.Options).*(c.Flag)) << c.Argument;
+        for (bool DemoOptions::*other :
+             {&DemoOptions::Unplugged, &DemoOptions::Busy, &DemoOptions::OpenDenied}) {
+            if (other != c.Flag) {
+                EXPECT_FALSE((*parsed.Options).*other) << c.Argument;
+            }
+        }
+    }
+}
+
 TEST(DemoOptionsTest, RefusesWhatADeviceInsideTheProgramCannotDo) {
     for (const std::string_view argument : {"--uhid", "--gadget", "--drive=image.dat",
                                             "--latency=x", "--ready-file=f", "image.dat"}) {
