@@ -2,7 +2,9 @@
 # Installs the dependencies, builds with warnings as errors (`ci` preset), runs the whole test
 # suite and takes the window's screenshots under Xvfb (build/ci/screenshots/). With --all, or when CI=true, it then builds and runs the suite again under
 # AddressSanitizer with UndefinedBehaviorSanitizer (`asan`) and under ThreadSanitizer (`tsan`),
-# cross-builds for Windows with mingw-w64 and runs that build's suite under wine (`windows`),
+# cross-builds for Windows with mingw-w64 and runs that build's suite under wine (`windows`: the
+# window driven from outside on Xvfb and the installer's test among it) and takes the Windows
+# window's screenshots,
 # runs the benchmarks of the `ci` build briefly (their figures are printed, never compared with
 # anything), runs every fuzz target for FUZZ_SECONDS (default 60; 30 when CI=true) through
 # scripts/run-fuzzers.sh, and runs the real-device tests of the `ci` build in a QEMU guest
@@ -124,6 +126,20 @@ if [[ -f build/ci/CMakeCache.txt ]]; then
     results+=("screenshots: taken ($((SECONDS - started)) s; build/ci/screenshots/)")
   else
     results+=("screenshots: FAILED")
+    any_failed=true
+  fi
+fi
+
+# The same screenshots of the Windows window, from the windows build's demo under wine on Xvfb
+# (about 40 s; build/windows/screenshots/). The window's own tests and the installer's test under
+# wine are part of that preset's ctest run above.
+if [[ " ${presets[*]} " == *" windows "* && -f build/windows/CMakeCache.txt ]]; then
+  banner "[screenshots-windows] the Win32 window under wine (scripts/screenshots-windows.sh)"
+  started=$SECONDS
+  if bash scripts/screenshots-windows.sh build/windows; then
+    results+=("screenshots-windows: taken ($((SECONDS - started)) s; build/windows/screenshots/)")
+  else
+    results+=("screenshots-windows: FAILED")
     any_failed=true
   fi
 fi
