@@ -13,7 +13,7 @@ namespace tarvex {
 
 struct DemoOptions {
     bool Help = false;
-    bool DriveMode = false;  // a drive-mode device instead of the HID update device
+    bool DriveMode = false;   // a drive-mode device instead of the HID update device
     bool Unplugged = false;   // no device attached at all
     bool Busy = false;        // another program holds the device's lock
     bool OpenDenied = false;  // the update device cannot be opened for lack of permission

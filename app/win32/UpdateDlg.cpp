@@ -22,8 +22,8 @@ constexpr unsigned kProgressMaximum = 100;
 constexpr WPARAM kMoveWithMouse = SC_MOVE | 0x0001;
 
 // Keys the dialog swallows: none of them may close it, press its button or move the focus.
-constexpr WPARAM kSwallowedKeys[] = {VK_TAB,  VK_RETURN, VK_MENU,  VK_ESCAPE, VK_LEFT,
-                                     VK_UP,   VK_RIGHT,  VK_DOWN,  VK_F1};
+constexpr WPARAM kSwallowedKeys[] = {VK_TAB, VK_RETURN, VK_MENU, VK_ESCAPE, VK_LEFT,
+                                     VK_UP,  VK_RIGHT,  VK_DOWN, VK_F1};
 
 // Timers: the plug-and-play service asked again for the dialog's registration, and a notice
 // source that does not come through the dialog's messages looked at.
@@ -58,10 +58,9 @@ CUpdateDlg::CUpdateDlg(const CUiLanguage& language)
     m_hIcon = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDI_PROGRAM_ICON),
                                               IMAGE_ICON, ::GetSystemMetrics(SM_CXICON),
                                               ::GetSystemMetrics(SM_CYICON), LR_DEFAULTCOLOR));
-    m_hSmallIcon = static_cast<HICON>(
-        ::LoadImageW(instance, MAKEINTRESOURCEW(IDI_PROGRAM_ICON), IMAGE_ICON,
-                     ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON),
-                     LR_DEFAULTCOLOR));
+    m_hSmallIcon = static_cast<HICON>(::LoadImageW(
+        instance, MAKEINTRESOURCEW(IDI_PROGRAM_ICON), IMAGE_ICON, ::GetSystemMetrics(SM_CXSMICON),
+        ::GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
 }
 
 CUpdateDlg::~CUpdateDlg() {
@@ -86,9 +85,9 @@ bool CUpdateDlg::Create(CUpdateEngine& engine, CDeviceNoticeSource* notices,
     m_pEngine = &engine;
     m_pNotices = notices;
     m_pDialogNotices = dialogNotices;
-    HWND window = ::CreateDialogParamW(::GetModuleHandleW(nullptr),
-                                       MAKEINTRESOURCEW(IDD_UPDATE_DIALOG), nullptr,
-                                       DialogProcedure, reinterpret_cast<LPARAM>(this));
+    HWND window =
+        ::CreateDialogParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_UPDATE_DIALOG),
+                             nullptr, DialogProcedure, reinterpret_cast<LPARAM>(this));
     if (window == nullptr) {
         return false;
     }
@@ -329,9 +328,8 @@ void CUpdateDlg::EnableUpdateButton(bool enable) {
 }
 
 void CUpdateDlg::SetVersionText(const std::string& text) {
-    m_WindowCalls.Post([this, text = Utf8ToWide(text)] {
-        ::SetWindowTextW(m_pVersionText, text.c_str());
-    });
+    m_WindowCalls.Post(
+        [this, text = Utf8ToWide(text)] { ::SetWindowTextW(m_pVersionText, text.c_str()); });
 }
 
 void CUpdateDlg::SetProgress(unsigned position) {
@@ -420,8 +418,8 @@ std::optional<std::filesystem::path> CUpdateDlg::AskImagePath(
             dialog.lpstrFile = path.data();
             dialog.nMaxFile = kPathBufferLength;
             dialog.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
-            dialog.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST |
-                           OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
+            dialog.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY |
+                           OFN_NOCHANGEDIR;
             ++m_NestedModal;
             const BOOL chosen = ::GetOpenFileNameW(&dialog);
             --m_NestedModal;

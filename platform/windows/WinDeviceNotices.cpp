@@ -116,8 +116,9 @@ LRESULT CALLBACK CWinDeviceNotices::WindowProcedure(HWND window, UINT message, W
 }
 
 LRESULT CWinDeviceNotices::OnDeviceChange(WPARAM event, LPARAM record) {
-    const auto notices = NoticesForDeviceChange(static_cast<std::uint32_t>(event),
-                                                InterfaceClassOfBroadcast(record), m_bHidRegistered.load());
+    const auto notices =
+        NoticesForDeviceChange(static_cast<std::uint32_t>(event), InterfaceClassOfBroadcast(record),
+                               m_bHidRegistered.load());
     if (!notices.empty()) {
         std::lock_guard lock(m_Lock);
         for (const std::uint32_t notice : notices) {

@@ -46,9 +46,9 @@ void CWinDialogDeviceNotices::Detach() {
 }
 
 bool CWinDialogDeviceNotices::OnDeviceChange(WPARAM event, LPARAM record) {
-    const auto notices = NoticesForDeviceChange(
-        static_cast<std::uint32_t>(event), InterfaceClassOfBroadcast(record),
-        m_bHidRegistered.load());
+    const auto notices =
+        NoticesForDeviceChange(static_cast<std::uint32_t>(event), InterfaceClassOfBroadcast(record),
+                               m_bHidRegistered.load());
     if (notices.empty()) {
         return false;
     }

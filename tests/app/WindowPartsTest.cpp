@@ -51,9 +51,9 @@ TEST(DemoOptionsTest, TakesTheStatesAroundTheDevice) {
         std::string_view Argument;
         bool DemoOptions::*Flag;
     };
-    for (const Case c : {Case{"--unplugged", &DemoOptions::Unplugged},
-                         Case{"--busy", &DemoOptions::Busy},
-                         Case{"--open-denied", &DemoOptions::OpenDenied}}) {
+    for (const Case c :
+         {Case{"--unplugged", &DemoOptions::Unplugged}, Case{"--busy", &DemoOptions::Busy},
+          Case{"--open-denied", &DemoOptions::OpenDenied}}) {
         const std::string_view arguments[] = {c.Argument};
         const DemoParseResult parsed = ParseDemoArguments(arguments);
         ASSERT_TRUE(parsed.Options) << parsed.Error;

@@ -21,8 +21,7 @@ using namespace std::chrono_literals;
 inline constexpr std::chrono::milliseconds kPatience{20'000};
 
 // Repeats `condition` until it holds or `limit` has passed; whether it held.
-bool WaitUntil(const std::function<bool()>& condition,
-               std::chrono::milliseconds limit = kPatience);
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit = kPatience);
 
 // One run of a window program, ended (killed if need be) when the object goes.
 class CWindowProgram {
@@ -44,8 +43,7 @@ public:
     HWND WaitForWindow(const std::wstring& caption,
                        std::chrono::milliseconds limit = kPatience) const;
     // The visible top-level window that has a child with this control id; null when none came.
-    HWND WaitForWindowWithControl(int controlId,
-                                  std::chrono::milliseconds limit = kPatience) const;
+    HWND WaitForWindowWithControl(int controlId, std::chrono::milliseconds limit = kPatience) const;
     // The system's open-file dialog: a #32770 window with an edit field.
     HWND WaitForFileDialog(std::chrono::milliseconds limit = kPatience) const;
 

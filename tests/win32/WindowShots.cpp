@@ -84,8 +84,9 @@ TEST_F(WindowShots, Prompts) {
     ::MapWindowPoints(prompt, HWND_DESKTOP, reinterpret_cast<POINT*>(&ok), 2);
     ::SetForegroundWindow(prompt);
     MovePointer(POINT{(ok.left + ok.right) / 2, (ok.top + ok.bottom) / 2});
-    ASSERT_TRUE(WaitUntil(
-        [&] { return ScreenPixel(POINT{ok.left + 2, ok.top + 2}) == RGB(215, 152, 27); }));
+    ASSERT_TRUE(WaitUntil([&] {
+        return ScreenPixel(POINT{ok.left + 2, ok.top + 2}) == RGB(215, 152, 27);
+    }));
     Shoot(L"prompt-highlighted");
 
     ClickButton(prompt, kPromptOk);

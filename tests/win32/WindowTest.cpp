@@ -40,10 +40,9 @@ TEST_F(WindowTest, StartsWithTheTemplatesControlsAndShowsTheDeviceVersion) {
     EXPECT_LT(unitX, 2.5);
     EXPECT_GT(unitY, 1.2);
     EXPECT_LT(unitY, 2.5);
-    for (const Place place : {Place{kVersionText, 83, 117, 85, 12},
-                              Place{kInstructionText, 7, 23, 259, 82},
-                              Place{kProgress, 7, 7, 237, 14},
-                              Place{kUpdateButton, 7, 133, 237, 22}}) {
+    for (const Place place :
+         {Place{kVersionText, 83, 117, 85, 12}, Place{kInstructionText, 7, 23, 259, 82},
+          Place{kProgress, 7, 7, 237, 14}, Place{kUpdateButton, 7, 133, 237, 22}}) {
         const RECT rect = ControlRect(m_hDialog, place.Id);
         SCOPED_TRACE("control " + std::to_string(place.Id));
         EXPECT_NEAR(rect.left, place.X * unitX, 2.0);
@@ -113,7 +112,8 @@ TEST_F(WindowTest, WholeUpdateThroughTheFileDialogThePromptAndTheSuccessBox) {
     EXPECT_EQ(Height(placed), 127);
     const RECT ok = ControlRect(prompt, kPromptOk);
     const RECT cancel = ControlRect(prompt, kPromptCancel);
-    EXPECT_EQ((std::array{ok.left, ok.top, ok.right, ok.bottom}), (std::array{60L, 90L, 130L, 112L}));
+    EXPECT_EQ((std::array{ok.left, ok.top, ok.right, ok.bottom}),
+              (std::array{60L, 90L, 130L, 112L}));
     EXPECT_EQ((std::array{cancel.left, cancel.top, cancel.right, cancel.bottom}),
               (std::array{170L, 90L, 240L, 112L}));
     // The main dialog takes no input while the prompt is open.
@@ -171,9 +171,8 @@ TEST_F(WindowTest, AFailureReplyGivesTheFailurePromptWithOkAlone) {
     EXPECT_EQ(ControlText(failure, kPromptOk), L"OK");
     ClickButton(failure, kPromptOk);
     // The bar stays where the device failed; the button takes the next attempt.
-    EXPECT_TRUE(WaitUntil([&] {
-        return ControlEnabled(m_hDialog, kUpdateButton) && ::IsWindowEnabled(m_hDialog);
-    }));
+    EXPECT_TRUE(WaitUntil(
+        [&] { return ControlEnabled(m_hDialog, kUpdateButton) && ::IsWindowEnabled(m_hDialog); }));
     EXPECT_EQ(m_pProgram->WaitForWindowWithControl(kPromptText, 500ms), nullptr);
 }
 
@@ -182,8 +181,8 @@ TEST_F(WindowTest, NoticesForABusyDeviceAndAMissingPermission) {
         const wchar_t* Arguments;
         std::int32_t Text;
     };
-    for (const Case notice : {Case{L"--busy", kTextDeviceBusy},
-                              Case{L"--open-denied", kTextDevicePermissionDenied}}) {
+    for (const Case notice :
+         {Case{L"--busy", kTextDeviceBusy}, Case{L"--open-denied", kTextDevicePermissionDenied}}) {
         SCOPED_TRACE(WideToUtf8(notice.Arguments));
         // The version query needs the lock or the open as well: no version is shown.
         ASSERT_NO_FATAL_FAILURE(Start(notice.Arguments));

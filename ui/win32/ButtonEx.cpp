@@ -7,8 +7,8 @@ namespace tarvex {
 namespace {
 
 // Visible, tab stop, flat, bitmap, owner-drawn: the look the pictures were made for.
-constexpr DWORD kButtonStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_FLAT | BS_BITMAP |
-                               BS_OWNERDRAW;
+constexpr DWORD kButtonStyle =
+    WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_FLAT | BS_BITMAP | BS_OWNERDRAW;
 constexpr UINT_PTR kSubclassId = 1;
 
 HBITMAP LoadPicture(UINT id) {
@@ -61,8 +61,8 @@ bool CButtonEx::Create(HWND parent, int controlId, const RECT& rect,
     }
     // Whatever style it was made with, the button is drawn by DrawItem.
     const LONG_PTR style = ::GetWindowLongPtrW(m_hWnd, GWL_STYLE);
-    ::SetWindowLongPtrW(m_hWnd, GWL_STYLE, (style & ~static_cast<LONG_PTR>(BS_TYPEMASK)) |
-                                               BS_OWNERDRAW);
+    ::SetWindowLongPtrW(m_hWnd, GWL_STYLE,
+                        (style & ~static_cast<LONG_PTR>(BS_TYPEMASK)) | BS_OWNERDRAW);
     return ::SetWindowSubclass(m_hWnd, SubclassProcedure, kSubclassId,
                                reinterpret_cast<DWORD_PTR>(this)) != FALSE;
 }
@@ -98,8 +98,7 @@ void CButtonEx::DrawItem(const DRAWITEMSTRUCT& item) {
         return;
     }
     HGDIOBJ previous = ::SelectObject(memory, picture);
-    ::BitBlt(item.hDC, m_rcClient.left, m_rcClient.top, m_nWidth, m_nHeight, memory, 0, 0,
-             SRCCOPY);
+    ::BitBlt(item.hDC, m_rcClient.left, m_rcClient.top, m_nWidth, m_nHeight, memory, 0, 0, SRCCOPY);
     ::SelectObject(memory, previous);
     ::DeleteDC(memory);
 }

@@ -145,9 +145,9 @@ INT_PTR CPromptDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 
 void CPromptDlg::OnInitDialog() {
     ::MoveWindow(m_hWnd, m_X, m_Y, kPromptWidth, kPromptHeight, TRUE);
-    m_hBackground = static_cast<HBITMAP>(
-        ::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDB_PROMPT_BACKGROUND),
-                     IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
+    m_hBackground = static_cast<HBITMAP>(::LoadImageW(::GetModuleHandleW(nullptr),
+                                                      MAKEINTRESOURCEW(IDB_PROMPT_BACKGROUND),
+                                                      IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
     m_hTextBrush = ::CreateSolidBrush(kPromptRed);
     CreateButtons();
     ::SetDlgItemTextW(m_hWnd, IDC_PROMPT_TEXT, m_Text.c_str());
@@ -163,8 +163,7 @@ bool CPromptDlg::CreateButtons() {
         m_pCancelButton = std::make_unique<CButtonEx>();
         m_pCancelButton->SetBitmaps(cancel, cancel + 2, cancel);
         return m_pOkButton->Create(m_hWnd, IDC_PROMPT_OK, kQuestionOkRect, L"OK") &&
-               m_pCancelButton->Create(m_hWnd, IDC_PROMPT_CANCEL, kQuestionCancelRect,
-                                       L"CANCEL");
+               m_pCancelButton->Create(m_hWnd, IDC_PROMPT_CANCEL, kQuestionCancelRect, L"CANCEL");
     }
     return m_pOkButton->Create(m_hWnd, IDC_PROMPT_OK, kNoticeOkRect, L"OK");
 }
