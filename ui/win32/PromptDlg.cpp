@@ -138,6 +138,16 @@ INT_PTR CPromptDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_CLOSE:
             End(kPromptCancel);
             return TRUE;
+        case WM_NCDESTROY:
+            // Destroyed with its owner, not through End: the question is answered as cancelled.
+            if (!m_bEnded) {
+                m_bEnded = true;
+                m_hWnd = nullptr;
+                if (auto onEnd = std::move(m_OnEnd); onEnd) {
+                    onEnd(kPromptCancel);
+                }
+            }
+            return FALSE;
         default:
             return FALSE;
     }
