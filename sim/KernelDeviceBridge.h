@@ -13,7 +13,7 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/HidDeviceEndpoint.h"
+#include "sim/kernel/HidDeviceEndpoint.h"
 #include "sim/VirtualUpdateDevice.h"
 
 namespace tarvex::sim {

@@ -9,7 +9,7 @@
 
 #include "hid/DeviceIdentity.h"
 #include "hid/ReportLayout.h"
-#include "platform/HidDeviceEndpoint.h"
+#include "sim/kernel/HidDeviceEndpoint.h"
 #include "sim/VirtualUpdateDevice.h"
 
 namespace tarvex::sim {

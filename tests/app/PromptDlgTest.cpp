@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "tests/app/WindowTestSupport.h"
-#include "ui/ButtonEx.h"
+#include "ui/qt/ButtonEx.h"
 #include "ui/LocalizedText.h"
 #include "ui/PromptPlacement.h"
 

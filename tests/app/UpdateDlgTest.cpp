@@ -13,11 +13,11 @@
 #include <QTimer>
 #include <thread>
 
-#include "app/DialogLayout.h"
+#include "ui/DialogLayout.h"
 #include "hid/DeviceIdentity.h"
 #include "tests/app/WindowTestSupport.h"
 #include "tests/update/FakeRunGuards.h"
-#include "ui/ButtonEx.h"
+#include "ui/qt/ButtonEx.h"
 #include "ui/LocalizedText.h"
 
 namespace tarvex::testing {

@@ -7,8 +7,8 @@
 #include <thread>
 
 #include "app/DemoOptions.h"
-#include "app/QuestionRelay.h"
-#include "ui/FileFilter.h"
+#include "app/qt/QuestionRelay.h"
+#include "ui/qt/QtFileFilter.h"
 #include "update/UpdateView.h"
 
 namespace tarvex::testing {

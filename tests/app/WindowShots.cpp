@@ -15,7 +15,7 @@
 #include <future>
 
 #include "tests/app/WindowTestSupport.h"
-#include "ui/ButtonEx.h"
+#include "ui/qt/ButtonEx.h"
 #include "ui/LocalizedText.h"
 
 namespace tarvex::testing {

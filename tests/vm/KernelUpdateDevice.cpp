@@ -7,8 +7,8 @@
 #include <thread>
 
 #include "hid/DeviceIdentity.h"
-#include "platform/linux/HidGadgetEndpoint.h"
-#include "platform/linux/UhidEndpoint.h"
+#include "sim/kernel/HidGadgetEndpoint.h"
+#include "sim/kernel/UhidEndpoint.h"
 #include "sim/UpdateDeviceDescriptor.h"
 #include "tests/update/EngineTestSupport.h"
 

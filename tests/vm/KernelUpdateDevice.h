@@ -7,7 +7,7 @@
 #include <ostream>
 #include <string>
 
-#include "platform/HidDeviceEndpoint.h"
+#include "sim/kernel/HidDeviceEndpoint.h"
 #include "sim/KernelDeviceBridge.h"
 #include "sim/VirtualUpdateDevice.h"
 

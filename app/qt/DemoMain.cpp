@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "app/DemoOptions.h"
-#include "app/UpdateApp.h"
+#include "app/qt/UpdateApp.h"
 #include "hid/DeviceIdentity.h"
 #include "platform/SystemServices.h"
 #include "sim/VirtualDeviceNotices.h"

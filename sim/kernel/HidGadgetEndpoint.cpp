@@ -1,4 +1,4 @@
-#include "platform/linux/HidGadgetEndpoint.h"
+#include "sim/kernel/HidGadgetEndpoint.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -8,7 +8,7 @@
 #include <cstring>
 #include <thread>
 
-#include "platform/linux/SysfsDeviceLookup.h"
+#include "sim/kernel/SysfsDeviceLookup.h"
 
 namespace tarvex {
 

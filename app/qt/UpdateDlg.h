@@ -18,11 +18,11 @@
 #include <atomic>
 #include <memory>
 
-#include "app/QuestionRelay.h"
-#include "app/WindowThreadQueue.h"
+#include "app/qt/QuestionRelay.h"
+#include "app/qt/WindowThreadQueue.h"
 #include "platform/DeviceNoticeSource.h"
 #include "platform/UiLanguage.h"
-#include "ui/WindowDragger.h"
+#include "ui/qt/WindowDragger.h"
 #include "update/UpdateEngine.h"
 #include "update/UpdateView.h"
 

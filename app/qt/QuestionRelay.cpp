@@ -1,4 +1,4 @@
-#include "app/QuestionRelay.h"
+#include "app/qt/QuestionRelay.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

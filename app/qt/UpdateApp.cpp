@@ -1,8 +1,8 @@
-#include "app/UpdateApp.h"
+#include "app/qt/UpdateApp.h"
 
-#include "app/UpdateDlg.h"
+#include "app/qt/UpdateDlg.h"
 #include "hid/Hid.h"
-#include "ui/UiPictures.h"
+#include "ui/qt/UiPictures.h"
 #include "update/UpdateEngine.h"
 
 namespace tarvex {

@@ -1,4 +1,4 @@
-#include "app/DialogLayout.h"
+#include "ui/DialogLayout.h"
 
 #include <QFontMetrics>
 #include <QString>

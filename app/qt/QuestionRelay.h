@@ -15,7 +15,7 @@
 #include <optional>
 #include <vector>
 
-#include "app/WindowThreadQueue.h"
+#include "app/qt/WindowThreadQueue.h"
 
 namespace tarvex {
 

@@ -1,4 +1,4 @@
-#include "ui/UiPictures.h"
+#include "ui/qt/UiPictures.h"
 
 #include <QPainter>
 #include <QString>

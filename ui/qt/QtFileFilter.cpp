@@ -1,4 +1,4 @@
-#include "ui/FileFilter.h"
+#include "ui/qt/QtFileFilter.h"
 
 #include <QString>
 

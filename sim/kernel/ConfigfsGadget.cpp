@@ -1,4 +1,4 @@
-#include "platform/linux/ConfigfsGadget.h"
+#include "sim/kernel/ConfigfsGadget.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,7 +10,7 @@
 #include <functional>
 
 #include "platform/linux/ScopedFd.h"
-#include "platform/linux/SysfsDeviceLookup.h"
+#include "sim/kernel/SysfsDeviceLookup.h"
 
 namespace tarvex {
 

@@ -14,7 +14,7 @@
 
 #include <cstdint>
 
-#include "ui/WindowDragger.h"
+#include "ui/qt/WindowDragger.h"
 
 class QLabel;
 

@@ -1,4 +1,4 @@
-#include "app/WindowThreadQueue.h"
+#include "app/qt/WindowThreadQueue.h"
 
 #include <QCoreApplication>
 #include <QEvent>

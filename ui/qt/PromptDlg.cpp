@@ -1,4 +1,4 @@
-#include "ui/PromptDlg.h"
+#include "ui/qt/PromptDlg.h"
 
 #include <QFontMetrics>
 #include <QLabel>
@@ -6,9 +6,9 @@
 #include <QPainter>
 #include <QVariant>
 
-#include "ui/ButtonEx.h"
-#include "ui/UiFonts.h"
-#include "ui/UiPictures.h"
+#include "ui/qt/ButtonEx.h"
+#include "ui/qt/UiFonts.h"
+#include "ui/qt/UiPictures.h"
 #include "update/UpdateView.h"
 
 namespace tarvex {

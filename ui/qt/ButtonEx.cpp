@@ -1,9 +1,9 @@
-#include "ui/ButtonEx.h"
+#include "ui/qt/ButtonEx.h"
 
 #include <QEvent>
 #include <QPainter>
 
-#include "ui/UiPictures.h"
+#include "ui/qt/UiPictures.h"
 
 namespace tarvex {
 

@@ -1,4 +1,4 @@
-#include "app/UpdateDlg.h"
+#include "app/qt/UpdateDlg.h"
 
 #include <QFileDialog>
 #include <QGuiApplication>
@@ -12,13 +12,13 @@
 #include <QSocketNotifier>
 #include <algorithm>
 
-#include "app/DialogLayout.h"
-#include "ui/FileFilter.h"
+#include "ui/DialogLayout.h"
+#include "ui/qt/QtFileFilter.h"
 #include "ui/LocalizedText.h"
-#include "ui/PromptDlg.h"
+#include "ui/qt/PromptDlg.h"
 #include "ui/PromptPlacement.h"
-#include "ui/UiFonts.h"
-#include "ui/UiPictures.h"
+#include "ui/qt/UiFonts.h"
+#include "ui/qt/UiPictures.h"
 #include "update/DeviceNoticePump.h"
 
 namespace tarvex {

@@ -7,8 +7,8 @@
 #include <atomic>
 #include <memory>
 
-#include "platform/HidDeviceEndpoint.h"
-#include "platform/linux/ConfigfsGadget.h"
+#include "sim/kernel/HidDeviceEndpoint.h"
+#include "sim/kernel/ConfigfsGadget.h"
 #include "platform/linux/ScopedFd.h"
 
 namespace tarvex {

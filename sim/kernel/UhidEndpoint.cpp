@@ -1,4 +1,4 @@
-#include "platform/linux/UhidEndpoint.h"
+#include "sim/kernel/UhidEndpoint.h"
 
 #include <fcntl.h>
 #include <linux/uhid.h>
@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/linux/SysfsDeviceLookup.h"
+#include "sim/kernel/SysfsDeviceLookup.h"
 
 namespace tarvex {
 

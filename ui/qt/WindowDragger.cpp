@@ -1,4 +1,4 @@
-#include "ui/WindowDragger.h"
+#include "ui/qt/WindowDragger.h"
 
 #include <QMouseEvent>
 #include <QWidget>

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <mutex>
 
-#include "platform/HidDeviceEndpoint.h"
+#include "sim/kernel/HidDeviceEndpoint.h"
 #include "platform/linux/ScopedFd.h"
 
 namespace tarvex {

@@ -1,4 +1,4 @@
-#include "platform/linux/SysfsDeviceLookup.h"
+#include "sim/kernel/SysfsDeviceLookup.h"
 
 #include <fcntl.h>
 #include <unistd.h>

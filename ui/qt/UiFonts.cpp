@@ -1,4 +1,4 @@
-#include "ui/UiFonts.h"
+#include "ui/qt/UiFonts.h"
 
 #include <QFontMetrics>
 #include <QStringList>

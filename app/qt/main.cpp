@@ -1,6 +1,6 @@
 // tarvex-update: the firmware updater's window, on this machine's devices.
 
-#include "app/UpdateApp.h"
+#include "app/qt/UpdateApp.h"
 #include "platform/SystemServices.h"
 
 int main(int argc, char** argv) {
