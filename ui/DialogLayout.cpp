@@ -1,14 +1,12 @@
 #include "ui/DialogLayout.h"
 
-#include <QFontMetrics>
-#include <QString>
 #include <algorithm>
 
 namespace tarvex {
 
 namespace {
 
-constexpr QSize kClientUnits{251, 162};
+constexpr UiSize kClientUnits{251, 162};
 constexpr int kMarginUnits = 7;
 
 // a * b / c rounded to the nearest integer, halves away from zero.
@@ -20,35 +18,34 @@ int MulDivRounded(int a, int b, int c) {
 
 }  // namespace
 
-DialogBaseUnits BaseUnitsOf(const QFontMetrics& metrics) {
-    const int letters = metrics.horizontalAdvance(
-        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
-    return {(letters / 26 + 1) / 2, metrics.height()};
+DialogBaseUnits BaseUnitsFromLetters(int lettersWidth, int lineHeight) {
+    return {(lettersWidth / 26 + 1) / 2, lineHeight};
 }
 
-QRect DialogUnitsToPixels(const QRect& units, DialogBaseUnits base) {
-    const int left = MulDivRounded(units.left(), base.Width, 4);
-    const int top = MulDivRounded(units.top(), base.Height, 8);
-    const int right = MulDivRounded(units.left() + units.width(), base.Width, 4);
-    const int bottom = MulDivRounded(units.top() + units.height(), base.Height, 8);
+UiRect DialogUnitsToPixels(const UiRect& units, DialogBaseUnits base) {
+    const int left = MulDivRounded(units.Left, base.Width, 4);
+    const int top = MulDivRounded(units.Top, base.Height, 8);
+    const int right = MulDivRounded(units.Right(), base.Width, 4);
+    const int bottom = MulDivRounded(units.Bottom(), base.Height, 8);
     return {left, top, right - left, bottom - top};
 }
 
 MainDialogLayout MainDialogUnits() {
     MainDialogLayout layout;
     layout.Client = kClientUnits;
-    layout.VersionText = QRect(83, 117, 85, 12);
-    const int instructionWidth = std::min(259, kClientUnits.width() - 2 * kMarginUnits);
-    layout.InstructionText = QRect(7, 23, instructionWidth, 82);
-    layout.Progress = QRect(7, 7, 237, 14);
-    layout.UpdateButton = QRect(7, 133, 237, 22);
+    layout.VersionText = UiRect{83, 117, 85, 12};
+    const int instructionWidth = std::min(259, kClientUnits.Width - 2 * kMarginUnits);
+    layout.InstructionText = UiRect{7, 23, instructionWidth, 82};
+    layout.Progress = UiRect{7, 7, 237, 14};
+    layout.UpdateButton = UiRect{7, 133, 237, 22};
     return layout;
 }
 
 MainDialogLayout MainDialogPixels(DialogBaseUnits base) {
     const MainDialogLayout units = MainDialogUnits();
     MainDialogLayout pixels;
-    pixels.Client = DialogUnitsToPixels(QRect(QPoint(0, 0), units.Client), base).size();
+    pixels.Client =
+        DialogUnitsToPixels(UiRect{0, 0, units.Client.Width, units.Client.Height}, base).Size();
     pixels.VersionText = DialogUnitsToPixels(units.VersionText, base);
     pixels.InstructionText = DialogUnitsToPixels(units.InstructionText, base);
     pixels.Progress = DialogUnitsToPixels(units.Progress, base);

@@ -2,12 +2,12 @@
 // The main dialog's layout, kept in dialog units as the dialog was designed and turned into
 // pixels with the dialog font's own metrics: a horizontal unit is a quarter of the font's
 // average character width, a vertical unit an eighth of its character height, so the window
-// keeps its proportions whatever face stands in for the dialog font.
+// keeps its proportions whatever face stands in for the dialog font. Pure: each window measures
+// its font with its own toolkit and hands the figures in.
 
-#include <QRect>
-#include <QSize>
+#include <string_view>
 
-class QFontMetrics;
+#include "ui/UiGeometry.h"
 
 namespace tarvex {
 
@@ -20,20 +20,27 @@ inline constexpr int kUpdateButtonControl = 123;
 struct DialogBaseUnits {
     int Width = 0;   // pixels per 4 horizontal dialog units
     int Height = 0;  // pixels per 8 vertical dialog units
+
+    friend constexpr bool operator==(const DialogBaseUnits&, const DialogBaseUnits&) = default;
 };
 
-// Average width of the 52 Latin letters, rounded to the nearest pixel, and the line height.
-DialogBaseUnits BaseUnitsOf(const QFontMetrics& metrics);
+// The letters whose average width is the font's character width.
+inline constexpr std::string_view kBaseUnitLetters =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
 
-// Dialog units to pixels, each coordinate rounded to the nearest pixel.
-QRect DialogUnitsToPixels(const QRect& units, DialogBaseUnits base);
+// From the width of kBaseUnitLetters written in the dialog font and the font's line height:
+// the average letter width rounded to the nearest pixel (halves up), and the line height.
+DialogBaseUnits BaseUnitsFromLetters(int lettersWidth, int lineHeight);
+
+// Dialog units to pixels, each edge rounded to the nearest pixel.
+UiRect DialogUnitsToPixels(const UiRect& units, DialogBaseUnits base);
 
 struct MainDialogLayout {
-    QSize Client;
-    QRect VersionText;
-    QRect InstructionText;
-    QRect Progress;
-    QRect UpdateButton;
+    UiSize Client;
+    UiRect VersionText;
+    UiRect InstructionText;
+    UiRect Progress;
+    UiRect UpdateButton;
 };
 
 // The dialog's client area and controls in dialog units. The instruction text was designed

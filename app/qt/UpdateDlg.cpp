@@ -12,11 +12,15 @@
 #include <QSocketNotifier>
 #include <algorithm>
 
+#include "ui/DialogKeys.h"
 #include "ui/DialogLayout.h"
-#include "ui/qt/QtFileFilter.h"
 #include "ui/LocalizedText.h"
-#include "ui/qt/PromptDlg.h"
 #include "ui/PromptPlacement.h"
+#include "ui/qt/PromptDlg.h"
+#include "ui/qt/QtDialogUnits.h"
+#include "ui/qt/QtFileFilter.h"
+#include "ui/qt/QtGeometry.h"
+#include "ui/qt/QtKeys.h"
 #include "ui/qt/UiFonts.h"
 #include "ui/qt/UiPictures.h"
 #include "update/DeviceNoticePump.h"
@@ -27,11 +31,6 @@ namespace {
 
 constexpr const char* kCaptionSuffix = "V1.0";
 constexpr unsigned kProgressMaximum = 100;
-
-// Keys the dialog ignores: none of them may close it, press its button or move the focus.
-constexpr int kSwallowedKeys[] = {Qt::Key_Tab,   Qt::Key_Backtab, Qt::Key_Return, Qt::Key_Enter,
-                                  Qt::Key_Alt,   Qt::Key_Escape,  Qt::Key_Left,   Qt::Key_Up,
-                                  Qt::Key_Right, Qt::Key_Down,    Qt::Key_F1};
 
 // Ends a question's window as its cancel would, unless the window has gone already.
 template <typename Window>
@@ -45,8 +44,7 @@ std::function<void()> Dismisser(Window* window, int result) {
 }
 
 bool IsSwallowedKey(int key) {
-    return std::find(std::begin(kSwallowedKeys), std::end(kSwallowedKeys), key) !=
-           std::end(kSwallowedKeys);
+    return IsSwallowedByMainDialog(VirtualKeyOf(key));
 }
 
 // The text table keeps Windows line breaks; Qt breaks lines at LF alone.
@@ -118,11 +116,11 @@ void CUpdateDlg::BindControls() {
 
 void CUpdateDlg::LayOutControls() {
     const MainDialogLayout layout = MainDialogPixels(BaseUnitsOf(QFontMetrics(font())));
-    setFixedSize(layout.Client);
-    m_pVersionText->setGeometry(layout.VersionText);
-    m_pInstructionText->setGeometry(layout.InstructionText);
-    m_pProgress->setGeometry(layout.Progress);
-    m_pUpdateButton->setGeometry(layout.UpdateButton);
+    setFixedSize(ToQt(layout.Client));
+    m_pVersionText->setGeometry(ToQt(layout.VersionText));
+    m_pInstructionText->setGeometry(ToQt(layout.InstructionText));
+    m_pProgress->setGeometry(ToQt(layout.Progress));
+    m_pUpdateButton->setGeometry(ToQt(layout.UpdateButton));
 }
 
 void CUpdateDlg::Start(CUpdateEngine& engine, CDeviceNoticeSource* notices) {
@@ -200,7 +198,8 @@ void CUpdateDlg::ShowPromptWindow(const std::shared_ptr<CQuestion>& question, co
         question->Answer({kPromptNotCreated, {}});
         return;
     }
-    const QPoint position = PromptPosition(frameGeometry(), screen->geometry().size());
+    const QPoint position =
+        ToQt(PromptPosition(FromQt(frameGeometry()), FromQt(screen->geometry().size())));
     auto* prompt = new CPromptDlg(this);
     prompt->setAttribute(Qt::WA_DeleteOnClose);
     prompt->SetPosition(position.x(), position.y());

@@ -7,9 +7,9 @@
 #include <atomic>
 #include <memory>
 
-#include "sim/kernel/HidDeviceEndpoint.h"
-#include "sim/kernel/ConfigfsGadget.h"
 #include "platform/linux/ScopedFd.h"
+#include "sim/kernel/ConfigfsGadget.h"
+#include "sim/kernel/HidDeviceEndpoint.h"
 
 namespace tarvex {
 

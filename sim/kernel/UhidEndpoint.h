@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <mutex>
 
-#include "sim/kernel/HidDeviceEndpoint.h"
 #include "platform/linux/ScopedFd.h"
+#include "sim/kernel/HidDeviceEndpoint.h"
 
 namespace tarvex {
 

@@ -7,6 +7,7 @@
 #include <QVariant>
 
 #include "ui/qt/ButtonEx.h"
+#include "ui/qt/QtGeometry.h"
 #include "ui/qt/UiFonts.h"
 #include "ui/qt/UiPictures.h"
 #include "update/UpdateView.h"
@@ -18,13 +19,6 @@ namespace {
 constexpr const char* kControlIdProperty = "tarvexControlId";
 const QColor kPromptRed(141, 22, 30);
 
-// Buttons in client pixels (left, top, right, bottom), 70 x 22 each, the size of the pictures.
-const QRect kQuestionOkRect(QPoint(60, 90), QPoint(130, 112) - QPoint(1, 1));
-const QRect kQuestionCancelRect(QPoint(170, 90), QPoint(240, 112) - QPoint(1, 1));
-const QRect kNoticeOkRect(QPoint(214, 90), QPoint(284, 112) - QPoint(1, 1));
-
-// The text sits inside the background's frame (inset 10 pixels) and above the buttons.
-const QRect kTextRect(14, 14, 272, 74);
 // The smallest pixel size a long text is shrunk to so that it fits the panel.
 constexpr int kSmallestTextPixelSize = 10;
 
@@ -57,7 +51,7 @@ CPromptDlg::CPromptDlg(QWidget* owner) : QDialog(owner, Qt::Dialog | Qt::Framele
 
     m_pText = new QLabel(this);
     SetControlId(*m_pText, kPromptTextControl);
-    m_pText->setGeometry(kTextRect);
+    m_pText->setGeometry(ToQt(kPromptTextRect));
     m_pText->setTextFormat(Qt::PlainText);
     m_pText->setWordWrap(true);
     m_pText->setAlignment(Qt::AlignCenter);
@@ -93,25 +87,26 @@ void CPromptDlg::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
 }
 
-CButtonEx* CPromptDlg::CreateButton(int controlId, std::uint32_t picture, const QRect& rect) {
+CButtonEx* CPromptDlg::CreateButton(const PromptButton& layout) {
     auto* button = new CButtonEx(this);
-    button->SetBitmaps(picture, picture + 2, picture);
-    SetControlId(*button, controlId);
-    button->setGeometry(rect);
+    button->SetBitmaps(layout.Picture, layout.HighlightedPicture, layout.Picture);
+    SetControlId(*button, layout.ControlId);
+    button->setGeometry(ToQt(layout.Rect));
+    button->setAccessibleName(QString::fromLatin1(layout.Name));
+    const int controlId = layout.ControlId;
     connect(button, &CButtonEx::clicked, this, [this, controlId] { OnCommand(controlId); });
     button->show();
     return button;
 }
 
 void CPromptDlg::CreateButtons() {
-    if (m_Mode == kPromptQuestion) {
-        m_pOkButton = CreateButton(kPromptOkControl, kPictureOk, kQuestionOkRect);
-        m_pOkButton->setAccessibleName(QStringLiteral("OK"));
-        m_pCancelButton = CreateButton(kPromptCancelControl, kPictureCancel, kQuestionCancelRect);
-        m_pCancelButton->setAccessibleName(QStringLiteral("CANCEL"));
-    } else {
-        m_pOkButton = CreateButton(kPromptOkControl, kPictureOk, kNoticeOkRect);
-        m_pOkButton->setAccessibleName(QStringLiteral("OK"));
+    for (const PromptButton& layout : PromptButtons(m_Mode == kPromptQuestion)) {
+        CButtonEx* button = CreateButton(layout);
+        if (layout.ControlId == kPromptOkControl) {
+            m_pOkButton = button;
+        } else {
+            m_pCancelButton = button;
+        }
     }
     m_pOkButton->setFocus();
 }

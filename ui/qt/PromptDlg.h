@@ -14,6 +14,7 @@
 
 #include <cstdint>
 
+#include "ui/PromptLayout.h"
 #include "ui/qt/WindowDragger.h"
 
 class QLabel;
@@ -21,13 +22,6 @@ class QLabel;
 namespace tarvex {
 
 class CButtonEx;
-
-inline constexpr int kPromptTextControl = 114;
-inline constexpr int kPromptOkControl = 124;
-inline constexpr int kPromptCancelControl = 127;
-inline constexpr int kPromptCancelCommand = 128;
-inline constexpr int kPromptWidth = 300;
-inline constexpr int kPromptHeight = 127;
 
 // The control id a widget of the prompt or of the main dialog carries (0 when none).
 int ControlId(const QWidget& widget);
@@ -60,7 +54,7 @@ protected:
 
 private:
     void CreateButtons();
-    CButtonEx* CreateButton(int controlId, std::uint32_t picture, const QRect& rect);
+    CButtonEx* CreateButton(const PromptButton& layout);
 
     CButtonEx* m_pOkButton = nullptr;      // owned by the prompt, as its child
     CButtonEx* m_pCancelButton = nullptr;  // created in question mode only

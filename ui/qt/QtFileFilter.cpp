@@ -2,17 +2,15 @@
 
 #include <QString>
 
+#include "ui/FileFilter.h"
+
 namespace tarvex {
 
 QStringList NameFiltersFromBarList(const std::string& filter) {
-    const QStringList parts = QString::fromStdString(filter).split(QLatin1Char('|'));
     QStringList nameFilters;
-    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
-        const QString& description = parts[i];
-        if (description.isEmpty()) {
-            break;  // the empty entry that ends the list
-        }
-        QString patterns = parts[i + 1];
+    for (const FileFilterEntry& entry : ParseFileFilter(filter)) {
+        const QString description = QString::fromStdString(entry.Description);
+        QString patterns = QString::fromStdString(entry.Patterns);
         patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
         const QString suffix = QStringLiteral("(%1)").arg(patterns);
         nameFilters.append(description.endsWith(suffix) ? description

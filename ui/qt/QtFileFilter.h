@@ -1,8 +1,7 @@
 #pragma once
-// The file dialog's filter as the engine words it, "Description(*.dat)|*.dat||" (description
-// and pattern pairs, each followed by a bar, an empty entry at the end), turned into the name
-// filters of QFileDialog: "Description(*.dat)". A description that does not end in its
-// patterns gets them in parentheses. Pure.
+// The file dialog's filter (ui/FileFilter.h) as the name filters of QFileDialog:
+// "Description(*.dat)". A description that does not end in its patterns gets them in
+// parentheses, separated by blanks. Pure.
 
 #include <QStringList>
 #include <string>

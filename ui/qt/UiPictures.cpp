@@ -5,6 +5,9 @@
 #include <QSvgRenderer>
 #include <array>
 
+#include "ui/PromptLayout.h"
+#include "ui/qt/QtGeometry.h"
+
 // Pulls the pictures into a program linked with this library: a static library's resource
 // object would otherwise be left out, nothing referring to it by name.
 static void RegisterPictureResources() {
@@ -22,13 +25,14 @@ struct PictureSource {
 };
 
 constexpr std::array kPictures{
-    PictureSource{kPictureOk, ":/pictures/picture-4010-ok.svg", kButtonPictureSize},
+    PictureSource{kPictureOk, ":/pictures/picture-4010-ok.svg", ToQt(kButtonPictureSize)},
     PictureSource{kPictureOkHighlighted, ":/pictures/picture-4012-ok-highlighted.svg",
-                  kButtonPictureSize},
-    PictureSource{kPictureCancel, ":/pictures/picture-4013-cancel.svg", kButtonPictureSize},
+                  ToQt(kButtonPictureSize)},
+    PictureSource{kPictureCancel, ":/pictures/picture-4013-cancel.svg", ToQt(kButtonPictureSize)},
     PictureSource{kPictureCancelHighlighted, ":/pictures/picture-4015-cancel-highlighted.svg",
-                  kButtonPictureSize},
-    PictureSource{kPicturePromptBackground, ":/pictures/picture-134-prompt.svg", QSize(300, 127)},
+                  ToQt(kButtonPictureSize)},
+    PictureSource{kPicturePromptBackground, ":/pictures/picture-134-prompt.svg",
+                  QSize(kPromptWidth, kPromptHeight)},
     PictureSource{kPictureProgramIcon, ":/pictures/icon-110.svg", QSize(256, 256)},
 };
 
