@@ -8,8 +8,12 @@
 
 #include "app/win32/ResourceIds.h"
 #include "platform/windows/Utf16Text.h"
+#include "ui/DialogKeys.h"
+#include "ui/DialogLayout.h"
+#include "ui/FileFilter.h"
 #include "ui/LocalizedText.h"
-#include "ui/win32/PromptGeometry.h"
+#include "ui/PictureIds.h"
+#include "ui/PromptPlacement.h"
 #include "update/DeviceNoticePump.h"
 
 namespace tarvex {
@@ -41,11 +45,16 @@ std::wstring FromTable(const std::string& text) {
     return Utf8ToWide(text);
 }
 
-// "Description(*.dat)|*.dat||": bars between the entries, as the file dialog takes them with
-// NUL characters.
+// The file dialog's filter: each entry's description and patterns, each ended by a NUL, and a
+// NUL after the last entry.
 std::wstring FileDialogFilter(const std::string& filter) {
-    std::wstring wide = Utf8ToWide(filter);
-    std::replace(wide.begin(), wide.end(), L'|', L'\0');
+    std::wstring wide;
+    for (const FileFilterEntry& entry : ParseFileFilter(filter)) {
+        wide += Utf8ToWide(entry.Description);
+        wide.push_back(L'\0');
+        wide += Utf8ToWide(entry.Patterns);
+        wide.push_back(L'\0');
+    }
     wide.push_back(L'\0');
     return wide;
 }
@@ -194,8 +203,7 @@ bool CUpdateDlg::PreTranslateMessage(const MSG& message) const {
         case WM_SYSKEYDOWN:
         case WM_SYSKEYUP:
             // Alt comes as a system key; on its own it would open the system menu.
-            return std::find(std::begin(kSwallowedKeys), std::end(kSwallowedKeys),
-                             message.wParam) != std::end(kSwallowedKeys);
+            return IsSwallowedByMainDialog(static_cast<int>(message.wParam));
         default:
             return false;
     }
@@ -360,12 +368,15 @@ int CUpdateDlg::ShowPrompt(const std::string& text, int mode) {
 
 void CUpdateDlg::ShowPromptWindow(const std::shared_ptr<CQuestion>& question,
                                   const std::wstring& text, int mode) {
-    RECT mainDialog{};
-    ::GetWindowRect(m_hWnd, &mainDialog);
-    const POINT position = PromptPosition(mainDialog, ::GetSystemMetrics(SM_CXSCREEN),
-                                          ::GetSystemMetrics(SM_CYSCREEN));
+    // All four start at 0: a failed read leaves zeros.
+    RECT frame{};
+    ::GetWindowRect(m_hWnd, &frame);
+    const UiRect mainDialog{frame.left, frame.top, frame.right - frame.left,
+                            frame.bottom - frame.top};
+    const UiPoint position = PromptPosition(
+        mainDialog, UiSize{::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)});
     auto prompt = std::make_unique<CPromptDlg>();
-    prompt->SetPosition(position.x, position.y);
+    prompt->SetPosition(position.X, position.Y);
     prompt->SetText(text);
     prompt->SetMode(mode);
     CPromptDlg* shown = prompt.get();

@@ -15,13 +15,12 @@
 
 #include <windows.h>
 
-#include <condition_variable>
-#include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <vector>
+
+#include "app/Question.h"
 
 namespace tarvex {
 
@@ -53,33 +52,6 @@ private:
     mutable std::mutex m_Lock;
     HWND m_hWindow = nullptr;
     DWORD m_WindowThreadId = 0;
-};
-
-struct QuestionAnswer {
-    int Code = 0;
-    std::filesystem::path Path;  // the file dialog's choice
-};
-
-// One question, answered once: the first answer counts, later ones are ignored.
-class CQuestion {
-public:
-    explicit CQuestion(QuestionAnswer cancelAnswer) : m_CancelAnswer(std::move(cancelAnswer)) {}
-
-    void Answer(QuestionAnswer answer);
-    void Cancel() { Answer(m_CancelAnswer); }
-    bool Answered() const;
-    QuestionAnswer Wait();
-
-    // Window thread: how to take the question's window away when the question is cancelled.
-    void SetDismiss(std::function<void()> dismiss) { m_Dismiss = std::move(dismiss); }
-    void Dismiss();
-
-private:
-    const QuestionAnswer m_CancelAnswer;
-    mutable std::mutex m_Lock;
-    std::condition_variable m_Answered;
-    std::optional<QuestionAnswer> m_Answer;
-    std::function<void()> m_Dismiss;  // window thread only
 };
 
 // Shows the question's window on the window's thread; the window answers the question when the

@@ -1,13 +1,20 @@
 #include "ui/win32/PromptDlg.h"
 
 #include "app/win32/ResourceIds.h"
-#include "ui/LocalizedText.h"
-#include "ui/win32/PromptGeometry.h"
+#include "ui/PromptLayout.h"
 #include "update/UpdateView.h"
 
 namespace tarvex {
 
 namespace {
+
+// The resource script names the same ids as the shared layout.
+static_assert(IDC_PROMPT_TEXT == kPromptTextControl && IDC_PROMPT_OK == kPromptOkControl &&
+              IDC_PROMPT_CANCEL == kPromptCancelControl &&
+              IDC_PROMPT_CANCEL_COMMAND == kPromptCancelCommand);
+static_assert(IDB_OK == kPictureOk && IDB_OK_HIGHLIGHTED == kPictureOkHighlighted &&
+              IDB_CANCEL == kPictureCancel && IDB_CANCEL_HIGHLIGHTED == kPictureCancelHighlighted &&
+              IDB_PROMPT_BACKGROUND == kPicturePromptBackground);
 
 constexpr COLORREF kPromptRed = RGB(141, 22, 30);
 constexpr COLORREF kPromptTextColour = RGB(255, 255, 255);
@@ -21,6 +28,10 @@ HFONT CreateTextFont(int cellHeight) {
     return ::CreateFontW(cellHeight, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                          OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                          DEFAULT_PITCH | FF_SWISS, L"Arial");
+}
+
+RECT ToRect(const UiRect& rect) {
+    return RECT{rect.Left, rect.Top, rect.Right(), rect.Bottom()};
 }
 
 int Width(const RECT& rect) {
@@ -160,30 +171,30 @@ void CPromptDlg::OnInitDialog() {
                                                       IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
     m_hTextBrush = ::CreateSolidBrush(kPromptRed);
     CreateButtons();
-    ::SetDlgItemTextW(m_hWnd, IDC_PROMPT_TEXT, m_Text.c_str());
+    ::SetDlgItemTextW(m_hWnd, kPromptTextControl, m_Text.c_str());
     PlaceText();
 }
 
 bool CPromptDlg::CreateButtons() {
-    const UINT ok = LocalizedBitmapId(10);
-    const UINT cancel = LocalizedBitmapId(13);
-    m_pOkButton = std::make_unique<CButtonEx>();
-    m_pOkButton->SetBitmaps(ok, ok + 2, ok);
-    if (m_Mode == kPromptQuestion) {
-        m_pCancelButton = std::make_unique<CButtonEx>();
-        m_pCancelButton->SetBitmaps(cancel, cancel + 2, cancel);
-        return m_pOkButton->Create(m_hWnd, IDC_PROMPT_OK, kQuestionOkRect, L"OK") &&
-               m_pCancelButton->Create(m_hWnd, IDC_PROMPT_CANCEL, kQuestionCancelRect, L"CANCEL");
+    bool created = true;
+    for (const PromptButton& shape : PromptButtons(m_Mode == kPromptQuestion)) {
+        auto button = std::make_unique<CButtonEx>();
+        // The disabled picture is the normal one.
+        button->SetBitmaps(shape.Picture, shape.HighlightedPicture, shape.Picture);
+        const std::wstring name(shape.Name,
+                                shape.Name + std::char_traits<char>::length(shape.Name));
+        created = button->Create(m_hWnd, shape.ControlId, ToRect(shape.Rect), name) && created;
+        (shape.ControlId == kPromptOkControl ? m_pOkButton : m_pCancelButton) = std::move(button);
     }
-    return m_pOkButton->Create(m_hWnd, IDC_PROMPT_OK, kNoticeOkRect, L"OK");
+    return created;
 }
 
 void CPromptDlg::PlaceText() {
-    HWND text = ::GetDlgItem(m_hWnd, IDC_PROMPT_TEXT);
+    HWND text = ::GetDlgItem(m_hWnd, kPromptTextControl);
     if (text == nullptr) {
         return;
     }
-    const RECT area = kPromptTextArea;
+    const RECT area = ToRect(kPromptTextRect);
     RECT needed{};
     HDC dc = ::GetDC(text);
     // The largest cell up to the design's own at which the wrapped text fits the area.
@@ -210,7 +221,7 @@ void CPromptDlg::PlaceText() {
 }
 
 INT_PTR CPromptDlg::OnCtlColor(HDC dc, HWND control) {
-    if (::GetDlgCtrlID(control) != IDC_PROMPT_TEXT) {
+    if (::GetDlgCtrlID(control) != kPromptTextControl) {
         return FALSE;
     }
     ::SetTextColor(dc, kPromptTextColour);
@@ -235,11 +246,11 @@ bool CPromptDlg::OnEraseBackground(HDC dc) {
 
 void CPromptDlg::OnCommand(int controlId) {
     switch (controlId) {
-        case IDC_PROMPT_OK:
+        case kPromptOkControl:
             End(kPromptOk);
             break;
-        case IDC_PROMPT_CANCEL:
-        case IDC_PROMPT_CANCEL_COMMAND:
+        case kPromptCancelControl:
+        case kPromptCancelCommand:
         case IDCANCEL:  // Escape
             End(kPromptCancel);
             break;
