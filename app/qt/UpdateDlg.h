@@ -18,7 +18,7 @@
 #include <atomic>
 #include <memory>
 
-#include "app/qt/QuestionRelay.h"
+#include "app/QuestionRelay.h"
 #include "app/qt/WindowThreadQueue.h"
 #include "platform/DeviceNoticeSource.h"
 #include "platform/UiLanguage.h"

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QEventLoop>
 #include <QThread>
 
 namespace tarvex {
@@ -38,7 +39,7 @@ CWindowThreadQueue::~CWindowThreadQueue() {
     m_pReceiver.reset();
 }
 
-void CWindowThreadQueue::Post(std::function<void()> call) {
+bool CWindowThreadQueue::Post(std::function<void()> call) {
     std::lock_guard lock(m_Lock);
     m_Calls.push_back(std::move(call));
     if (!m_bWakeQueued) {
@@ -47,6 +48,7 @@ void CWindowThreadQueue::Post(std::function<void()> call) {
         // the queue, and Qt frees the event only after that, which ThreadSanitizer can follow.
         QCoreApplication::postEvent(m_pReceiver.get(), new QEvent(kRunPendingEvent));
     }
+    return true;
 }
 
 void CWindowThreadQueue::RunPending() {
@@ -64,6 +66,11 @@ void CWindowThreadQueue::RunPending() {
 
 bool CWindowThreadQueue::OnWindowThread() const {
     return QThread::currentThread() == m_pReceiver->thread();
+}
+
+bool CWindowThreadQueue::HandleNextEvents() {
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    return true;
 }
 
 }  // namespace tarvex

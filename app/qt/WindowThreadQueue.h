@@ -15,19 +15,24 @@
 #include <mutex>
 #include <vector>
 
+#include "app/QuestionRelay.h"
+
 namespace tarvex {
 
-class CWindowThreadQueue {
+class CWindowThreadQueue final : public CWindowThread {
 public:
     CWindowThreadQueue();
-    ~CWindowThreadQueue();
+    ~CWindowThreadQueue() override;
     CWindowThreadQueue(const CWindowThreadQueue&) = delete;
     CWindowThreadQueue& operator=(const CWindowThreadQueue&) = delete;
 
-    void Post(std::function<void()> call);
+    // Always taken: the queue lives as long as its window.
+    bool Post(std::function<void()> call) override;
     // Runs what is queued now (window thread).
     void RunPending();
-    bool OnWindowThread() const;
+    bool OnWindowThread() const override;
+    // Window thread: waits for the next events and handles them.
+    bool HandleNextEvents() override;
     // How many calls have run so far (window thread); what the window's thread was asked to do.
     std::size_t CallsRun() const { return m_CallsRun; }
 

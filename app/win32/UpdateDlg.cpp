@@ -62,7 +62,9 @@ std::wstring FileDialogFilter(const std::string& filter) {
 }  // namespace
 
 CUpdateDlg::CUpdateDlg(const CUiLanguage& language)
-    : m_Language(language), m_Relay(m_WindowCalls, [this] { return PumpOneMessage(); }) {
+    : m_Language(language),
+      m_WindowCalls([this] { return PumpOneMessage(); }),
+      m_Relay(m_WindowCalls) {
     const HINSTANCE instance = ::GetModuleHandleW(nullptr);
     m_hIcon = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDI_PROGRAM_ICON),
                                               IMAGE_ICON, ::GetSystemMetrics(SM_CXICON),

@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "app/DemoOptions.h"
-#include "app/qt/QuestionRelay.h"
+#include "app/QuestionRelay.h"
 #include "ui/DialogKeys.h"
 #include "ui/qt/QtFileFilter.h"
 #include "ui/qt/QtKeys.h"
