@@ -7,26 +7,12 @@
 
 #include <QApplication>
 
-#include "platform/DeviceNoticeSource.h"
-#include "platform/HidPort.h"
-#include "platform/UiLanguage.h"
-#include "platform/UsbDeviceList.h"
-#include "update/DriveCopy.h"
-#include "update/UpdateEngine.h"
+#include "app/UpdatePlatform.h"
 
 namespace tarvex {
 
 // The desktop entry's id; Wayland finds the program's icon through it.
 inline constexpr const char* kDesktopFileName = "com.tarvex.Update";
-
-struct UpdatePlatform {
-    CHidPort& HidPort;
-    CUsbDeviceList& UsbDevices;
-    const CUiLanguage& Language;
-    DriveCopyServices DriveCopy{};
-    CDeviceNoticeSource* pDeviceNotices = nullptr;  // null: no hot-plug notices
-    RunGuardServices Guards{};                      // empty: runs without lock or sleep block
-};
 
 class CUpdateApp final : public QApplication {
 public:

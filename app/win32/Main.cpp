@@ -21,7 +21,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     const DriveCopyServices driveCopy{files.Volumes.get(), &usbDevices, files.FileWriter.get(),
                                       files.StagingFolder};
     const RunGuardSystemServices guards = CreateRunGuardServices();
-    return app.Run(UpdatePlatform{
-        hidPort, usbDevices, *language, driveCopy, &notices,
-        RunGuardServices{guards.DeviceLocks.get(), guards.SleepInhibitor.get()}, &notices});
+    return app.Run(
+        UpdatePlatform{hidPort, usbDevices, *language, driveCopy, &notices,
+                       RunGuardServices{guards.DeviceLocks.get(), guards.SleepInhibitor.get()}},
+        &notices);
 }

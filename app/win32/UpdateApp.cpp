@@ -16,13 +16,13 @@ CUpdateApp::CUpdateApp() {
     ::InitCommonControlsEx(&controls);
 }
 
-int CUpdateApp::Run(const UpdatePlatform& platform) {
+int CUpdateApp::Run(const UpdatePlatform& platform, CWinDialogDeviceNotices* dialogNotices) {
     CDeviceNoticeSource* notices =
-        platform.pDialogNotices != nullptr ? platform.pDialogNotices : platform.pDeviceNotices;
+        dialogNotices != nullptr ? dialogNotices : platform.pDeviceNotices;
     CHid hid(platform.HidPort, platform.UsbDevices, notices);
     CUpdateDlg dialog(platform.Language);
     CUpdateEngine engine(hid, dialog, platform.Language, platform.DriveCopy, platform.Guards);
-    if (!dialog.Create(engine, notices, platform.pDialogNotices)) {
+    if (!dialog.Create(engine, notices, dialogNotices)) {
         return 1;
     }
     dialog.RunMessageLoop();

@@ -5,26 +5,10 @@
 //
 // Threads: the program's main thread, which becomes the window's thread.
 
-#include "platform/DeviceNoticeSource.h"
-#include "platform/HidPort.h"
-#include "platform/UiLanguage.h"
-#include "platform/UsbDeviceList.h"
+#include "app/UpdatePlatform.h"
 #include "platform/windows/WinDialogDeviceNotices.h"
-#include "update/DriveCopy.h"
-#include "update/UpdateEngine.h"
 
 namespace tarvex {
-
-struct UpdatePlatform {
-    CHidPort& HidPort;
-    CUsbDeviceList& UsbDevices;
-    const CUiLanguage& Language;
-    DriveCopyServices DriveCopy{};
-    CDeviceNoticeSource* pDeviceNotices = nullptr;  // null: no hot-plug notices
-    RunGuardServices Guards{};
-    // The system's notices, registered on the dialog itself; when set, pDeviceNotices is it.
-    CWinDialogDeviceNotices* pDialogNotices = nullptr;
-};
 
 class CUpdateApp final {
 public:
@@ -32,8 +16,9 @@ public:
     CUpdateApp();
 
     // Runs the main dialog until it closes; returns the program's exit status (0, or 1 when the
-    // window could not be made).
-    int Run(const UpdatePlatform& platform);
+    // window could not be made). `dialogNotices`, when set, is the system's notice source
+    // registered on the dialog itself, and stands in for platform.pDeviceNotices.
+    int Run(const UpdatePlatform& platform, CWinDialogDeviceNotices* dialogNotices = nullptr);
 };
 
 }  // namespace tarvex
