@@ -9,6 +9,7 @@
 
 #include "app/DemoOptions.h"
 #include "app/QuestionRelay.h"
+#include "app/qt/WindowThreadQueue.h"
 #include "ui/DialogKeys.h"
 #include "ui/qt/QtFileFilter.h"
 #include "ui/qt/QtKeys.h"
