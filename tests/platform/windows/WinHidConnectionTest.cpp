@@ -10,11 +10,14 @@
 #include <algorithm>
 #include <atomic>
 #include <future>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/windows/Utf16Text.h"
 #include "platform/windows/WinHandles.h"
+#include "platform/windows/WinHidCalls.h"
 #include "platform/windows/WinHidConnection.h"
 #include "platform/windows/WinHidPort.h"
 
@@ -156,6 +159,207 @@ TEST_F(WinHidConnectionTest, ADeviceThatDisappearsFailsTheWaitingReadAndEveryCal
     HidReport report{};
     EXPECT_EQ(m_pConnection->ReadInputReport(report, kHangGuard), HidIoStatus::DeviceGone);
     EXPECT_EQ(m_pConnection->WriteOutputReport(Filled(0x81, 1)), HidIoStatus::DeviceGone);
+}
+
+// A device behind simulated write calls. Time is simulated too: a wait for a write that has not
+// completed returns at once as timed out, as if the whole time had passed. What the connection
+// asked is kept, in order, for the test to read.
+class CSimulatedWrites final : public CWinHidCalls {
+public:
+    enum class Device {
+        Takes,             // completes every write at once with TakenCount bytes
+        NeverTakes,        // a write stays pending until cancelled
+        TakesAsCancelled,  // the report goes out just before the cancel takes
+        CancelIsLate,      // the cancel takes only during the next wait
+        IgnoresCancel,     // neither the write nor its cancel ever completes
+    };
+
+    explicit CSimulatedWrites(Device device, DWORD takenCount = 64)
+        : m_Device(device), m_TakenCount(takenCount) {}
+
+    BOOL WriteFile(HANDLE, const void* data, DWORD size, OVERLAPPED* pending) override {
+        std::lock_guard lock(m_Lock);
+        m_Steps.push_back("write");
+        m_Written.assign(static_cast<const std::uint8_t*>(data),
+                         static_cast<const std::uint8_t*>(data) + size);
+        m_pData = static_cast<const std::uint8_t*>(data);
+        m_pPending = pending;
+        m_bOverlapped = pending != nullptr;
+        m_bDone = false;
+        if (m_Device == Device::Takes) {
+            Complete(ERROR_SUCCESS, m_TakenCount);
+            return TRUE;
+        }
+        m_LastError = ERROR_IO_PENDING;
+        return FALSE;
+    }
+    DWORD WaitForSingleObject(HANDLE event, DWORD milliseconds) override {
+        std::lock_guard lock(m_Lock);
+        m_Steps.push_back("wait");
+        m_Waits.push_back(milliseconds);
+        if (m_bCancelAsked && !m_bDone && m_Device == Device::CancelIsLate) {
+            Complete(ERROR_OPERATION_ABORTED, 0);
+        }
+        const bool signalled = m_pPending != nullptr && event == m_pPending->hEvent && m_bDone;
+        return signalled ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+    }
+    BOOL CancelIoEx(HANDLE, OVERLAPPED* pending) override {
+        std::lock_guard lock(m_Lock);
+        m_Steps.push_back("cancel");
+        m_bCancelOfPending = pending == m_pPending;
+        m_bCancelAsked = true;
+        if (m_Device == Device::NeverTakes) {
+            Complete(ERROR_OPERATION_ABORTED, 0);
+        } else if (m_Device == Device::TakesAsCancelled) {
+            Complete(ERROR_SUCCESS, m_TakenCount);
+        }
+        return TRUE;
+    }
+    BOOL GetOverlappedResult(HANDLE, OVERLAPPED* pending, DWORD* count, BOOL) override {
+        std::lock_guard lock(m_Lock);
+        m_Steps.push_back("result");
+        if (pending != m_pPending || !m_bDone) {
+            m_LastError = ERROR_IO_INCOMPLETE;
+            return FALSE;
+        }
+        // The bytes must still be the report's while the system had them.
+        m_bBytesIntactAtEnd = std::equal(m_Written.begin(), m_Written.end(), m_pData);
+        *count = m_Count;
+        m_LastError = m_Result;
+        return m_Result == ERROR_SUCCESS;
+    }
+    DWORD GetLastError() override {
+        std::lock_guard lock(m_Lock);
+        return m_LastError;
+    }
+
+    std::vector<std::string> Steps() const {
+        std::lock_guard lock(m_Lock);
+        return m_Steps;
+    }
+    std::vector<DWORD> Waits() const {
+        std::lock_guard lock(m_Lock);
+        return m_Waits;
+    }
+    std::vector<std::uint8_t> Written() const {
+        std::lock_guard lock(m_Lock);
+        return m_Written;
+    }
+    bool Overlapped() const { return m_bOverlapped; }
+    bool CancelledThePendingWrite() const { return m_bCancelOfPending; }
+    bool BytesIntactAtEnd() const { return m_bBytesIntactAtEnd; }
+
+private:
+    void Complete(DWORD result, DWORD count) {
+        m_bDone = true;
+        m_Result = result;
+        m_Count = count;
+    }
+
+    const Device m_Device;
+    const DWORD m_TakenCount;
+    mutable std::mutex m_Lock;
+    std::vector<std::string> m_Steps;
+    std::vector<DWORD> m_Waits;
+    std::vector<std::uint8_t> m_Written;
+    const std::uint8_t* m_pData = nullptr;
+    OVERLAPPED* m_pPending = nullptr;
+    bool m_bOverlapped = false;
+    bool m_bDone = false;
+    bool m_bCancelAsked = false;
+    bool m_bCancelOfPending = false;
+    bool m_bBytesIntactAtEnd = false;
+    DWORD m_Result = ERROR_SUCCESS;
+    DWORD m_Count = 0;
+    DWORD m_LastError = ERROR_SUCCESS;
+};
+
+// A connection whose writes go to `calls` (its reads to a pipe nobody writes).
+struct SimulatedConnection {
+    explicit SimulatedConnection(CSimulatedWrites& calls) {
+        HidOpenResult opened = CWinHidConnection::Open(Device.Name(), calls);
+        Connection = std::move(opened.Connection);
+    }
+    CPipeDevice Device{UniquePipeName(L"tarvex-sim")};
+    std::unique_ptr<CHidConnection> Connection;
+};
+
+TEST(WinHidWrite, AWriteTheSystemCompletesIsWholeWhateverCountItGives) {
+    struct Case {
+        DWORD Count;
+        HidIoStatus Expected;
+    };
+    // 64: Windows counts the report ID; 63: wine does not. Anything else is not a report sent.
+    const Case cases[] = {{64, HidIoStatus::Ok},
+                          {63, HidIoStatus::Ok},
+                          {0, HidIoStatus::Failed},
+                          {32, HidIoStatus::Failed}};
+    for (const auto& c : cases) {
+        CSimulatedWrites calls(CSimulatedWrites::Device::Takes, c.Count);
+        SimulatedConnection simulated(calls);
+        ASSERT_TRUE(simulated.Connection);
+        EXPECT_EQ(simulated.Connection->WriteOutputReport(Filled(0x81, 7)), c.Expected)
+            << c.Count << " bytes reported written";
+        const HidReport sent = Filled(0x81, 7);
+        EXPECT_EQ(calls.Written(), std::vector<std::uint8_t>(sent.begin(), sent.end()));
+        EXPECT_TRUE(calls.Overlapped()) << "a write is never left without a time limit";
+    }
+}
+
+TEST(WinHidWrite, AReportTheDeviceNeverTakesFailsWithinTheBoundAndIsCancelledFirst) {
+    CSimulatedWrites calls(CSimulatedWrites::Device::NeverTakes);
+    SimulatedConnection simulated(calls);
+    ASSERT_TRUE(simulated.Connection);
+    EXPECT_EQ(simulated.Connection->WriteOutputReport(Filled(0x81, 1)), HidIoStatus::Failed);
+    const auto waits = calls.Waits();
+    ASSERT_FALSE(waits.empty());
+    EXPECT_LE(waits.front(), 1000U) << "about a second for a report, never INFINITE";
+    EXPECT_TRUE(calls.CancelledThePendingWrite());
+    // The call returns only after the cancel took: the bytes are the system's until then.
+    const auto steps = calls.Steps();
+    const auto cancel = std::find(steps.begin(), steps.end(), "cancel");
+    ASSERT_NE(cancel, steps.end());
+    EXPECT_NE(std::find(cancel, steps.end(), "wait"), steps.end());
+    EXPECT_TRUE(calls.BytesIntactAtEnd());
+
+    // A timed-out write leaves the connection usable: the next report is written again.
+    EXPECT_EQ(simulated.Connection->WriteOutputReport(Filled(0x81, 2)), HidIoStatus::Failed);
+    EXPECT_EQ(calls.Written().at(1), 2);
+}
+
+TEST(WinHidWrite, TheCancelOfAWriteIsWaitedForAndAReportSentMeanwhileCounts) {
+    struct Case {
+        CSimulatedWrites::Device Device;
+        HidIoStatus Expected;
+    };
+    const Case cases[] = {{CSimulatedWrites::Device::CancelIsLate, HidIoStatus::Failed},
+                          {CSimulatedWrites::Device::TakesAsCancelled, HidIoStatus::Ok}};
+    for (const auto& c : cases) {
+        CSimulatedWrites calls(c.Device);
+        SimulatedConnection simulated(calls);
+        ASSERT_TRUE(simulated.Connection);
+        EXPECT_EQ(simulated.Connection->WriteOutputReport(Filled(0x81, 1)), c.Expected);
+        EXPECT_EQ(calls.Steps(),
+                  (std::vector<std::string>{"write", "wait", "cancel", "wait", "result"}));
+        EXPECT_TRUE(calls.BytesIntactAtEnd());
+        for (const DWORD wait : calls.Waits()) {
+            EXPECT_LE(wait, 1000U);
+        }
+    }
+}
+
+TEST(WinHidWrite, ACancelThatNeverTakesLeavesTheBufferAloneAndFailsLaterWritesAtOnce) {
+    CSimulatedWrites calls(CSimulatedWrites::Device::IgnoresCancel);
+    SimulatedConnection simulated(calls);
+    ASSERT_TRUE(simulated.Connection);
+    EXPECT_EQ(simulated.Connection->WriteOutputReport(Filled(0x81, 1)), HidIoStatus::Failed);
+    EXPECT_EQ(calls.Steps(), (std::vector<std::string>{"write", "wait", "cancel", "wait"}));
+    for (const DWORD wait : calls.Waits()) {
+        EXPECT_LE(wait, 1000U) << "also the wait for the cancel is bounded";
+    }
+    EXPECT_EQ(simulated.Connection->WriteOutputReport(Filled(0x81, 2)), HidIoStatus::Failed);
+    EXPECT_EQ(calls.Steps().size(), 4U) << "the buffer the system may still read is not reused";
+    EXPECT_EQ(calls.Written().at(1), 1);
 }
 
 TEST(WinHidPort, OpensAWidePathByTheUtf8NameItListsItUnder) {
