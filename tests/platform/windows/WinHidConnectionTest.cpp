@@ -10,16 +10,14 @@
 #include <algorithm>
 #include <atomic>
 #include <future>
-#include <mutex>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "platform/windows/Utf16Text.h"
 #include "platform/windows/WinHandles.h"
-#include "platform/windows/WinHidCalls.h"
 #include "platform/windows/WinHidConnection.h"
 #include "platform/windows/WinHidPort.h"
+#include "tests/platform/windows/SimulatedWrites.h"
 
 namespace tarvex {
 namespace {
@@ -160,119 +158,6 @@ TEST_F(WinHidConnectionTest, ADeviceThatDisappearsFailsTheWaitingReadAndEveryCal
     EXPECT_EQ(m_pConnection->ReadInputReport(report, kHangGuard), HidIoStatus::DeviceGone);
     EXPECT_EQ(m_pConnection->WriteOutputReport(Filled(0x81, 1)), HidIoStatus::DeviceGone);
 }
-
-// A device behind simulated write calls. Time is simulated too: a wait for a write that has not
-// completed returns at once as timed out, as if the whole time had passed. What the connection
-// asked is kept, in order, for the test to read.
-class CSimulatedWrites final : public CWinHidCalls {
-public:
-    enum class Device {
-        Takes,             // completes every write at once with TakenCount bytes
-        NeverTakes,        // a write stays pending until cancelled
-        TakesAsCancelled,  // the report goes out just before the cancel takes
-        CancelIsLate,      // the cancel takes only during the next wait
-        IgnoresCancel,     // neither the write nor its cancel ever completes
-    };
-
-    explicit CSimulatedWrites(Device device, DWORD takenCount = 64)
-        : m_Device(device), m_TakenCount(takenCount) {}
-
-    BOOL WriteFile(HANDLE, const void* data, DWORD size, OVERLAPPED* pending) override {
-        std::lock_guard lock(m_Lock);
-        m_Steps.push_back("write");
-        m_Written.assign(static_cast<const std::uint8_t*>(data),
-                         static_cast<const std::uint8_t*>(data) + size);
-        m_pData = static_cast<const std::uint8_t*>(data);
-        m_pPending = pending;
-        m_bOverlapped = pending != nullptr;
-        m_bDone = false;
-        if (m_Device == Device::Takes) {
-            Complete(ERROR_SUCCESS, m_TakenCount);
-            return TRUE;
-        }
-        m_LastError = ERROR_IO_PENDING;
-        return FALSE;
-    }
-    DWORD WaitForSingleObject(HANDLE event, DWORD milliseconds) override {
-        std::lock_guard lock(m_Lock);
-        m_Steps.push_back("wait");
-        m_Waits.push_back(milliseconds);
-        if (m_bCancelAsked && !m_bDone && m_Device == Device::CancelIsLate) {
-            Complete(ERROR_OPERATION_ABORTED, 0);
-        }
-        const bool signalled = m_pPending != nullptr && event == m_pPending->hEvent && m_bDone;
-        return signalled ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
-    }
-    BOOL CancelIoEx(HANDLE, OVERLAPPED* pending) override {
-        std::lock_guard lock(m_Lock);
-        m_Steps.push_back("cancel");
-        m_bCancelOfPending = pending == m_pPending;
-        m_bCancelAsked = true;
-        if (m_Device == Device::NeverTakes) {
-            Complete(ERROR_OPERATION_ABORTED, 0);
-        } else if (m_Device == Device::TakesAsCancelled) {
-            Complete(ERROR_SUCCESS, m_TakenCount);
-        }
-        return TRUE;
-    }
-    BOOL GetOverlappedResult(HANDLE, OVERLAPPED* pending, DWORD* count, BOOL) override {
-        std::lock_guard lock(m_Lock);
-        m_Steps.push_back("result");
-        if (pending != m_pPending || !m_bDone) {
-            m_LastError = ERROR_IO_INCOMPLETE;
-            return FALSE;
-        }
-        // The bytes must still be the report's while the system had them.
-        m_bBytesIntactAtEnd = std::equal(m_Written.begin(), m_Written.end(), m_pData);
-        *count = m_Count;
-        m_LastError = m_Result;
-        return m_Result == ERROR_SUCCESS;
-    }
-    DWORD GetLastError() override {
-        std::lock_guard lock(m_Lock);
-        return m_LastError;
-    }
-
-    std::vector<std::string> Steps() const {
-        std::lock_guard lock(m_Lock);
-        return m_Steps;
-    }
-    std::vector<DWORD> Waits() const {
-        std::lock_guard lock(m_Lock);
-        return m_Waits;
-    }
-    std::vector<std::uint8_t> Written() const {
-        std::lock_guard lock(m_Lock);
-        return m_Written;
-    }
-    bool Overlapped() const { return m_bOverlapped; }
-    bool CancelledThePendingWrite() const { return m_bCancelOfPending; }
-    bool BytesIntactAtEnd() const { return m_bBytesIntactAtEnd; }
-
-private:
-    void Complete(DWORD result, DWORD count) {
-        m_bDone = true;
-        m_Result = result;
-        m_Count = count;
-    }
-
-    const Device m_Device;
-    const DWORD m_TakenCount;
-    mutable std::mutex m_Lock;
-    std::vector<std::string> m_Steps;
-    std::vector<DWORD> m_Waits;
-    std::vector<std::uint8_t> m_Written;
-    const std::uint8_t* m_pData = nullptr;
-    OVERLAPPED* m_pPending = nullptr;
-    bool m_bOverlapped = false;
-    bool m_bDone = false;
-    bool m_bCancelAsked = false;
-    bool m_bCancelOfPending = false;
-    bool m_bBytesIntactAtEnd = false;
-    DWORD m_Result = ERROR_SUCCESS;
-    DWORD m_Count = 0;
-    DWORD m_LastError = ERROR_SUCCESS;
-};
 
 // A connection whose writes go to `calls` (its reads to a pipe nobody writes).
 struct SimulatedConnection {
