@@ -611,7 +611,9 @@ scenario_windows_update_over_gadget() {
     local exe=$work/tarvex-update-cli.exe prefix=$work/wineprefix
     local original=$TARVEX_WINDOWS_BUILD/cli/tarvex-update-cli.exe
     # A large file read over 9p can come back partly zeroed here: wine gets the guest's own copy.
-    cp "$original" "$exe" && cmp -s "$original" "$exe" || fail "cannot copy $original intact"
+    if ! cp "$original" "$exe" || ! cmp -s "$original" "$exe"; then
+        fail "cannot copy $original intact"
+    fi
     # The host's prepared prefix, made writable by an overlay in the guest's memory (a prefix
     # of its own would be larger than the guest's memory).
     mkdir -p "$prefix" "$work/prefix-upper" "$work/prefix-work"
