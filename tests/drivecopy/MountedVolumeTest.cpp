@@ -392,6 +392,19 @@ TEST_F(MountedVolumeTest, TheWriterWritesOnlyOntoTheFileSystemItWasGiven) {
     const FileWriteResult written = m_Writer.WriteFileOnVolume(*listed, "1.dat", bytes);
     EXPECT_TRUE(written.Ok()) << written.Message;
     EXPECT_EQ(ReadBytes(device / "1.dat"), bytes);
+
+    // The folder is the volume, but its 1.dat has a file of another file system mounted over it.
+    const std::vector<std::uint8_t> foreign{9, 9, 9, 9};
+    WriteBytes(other / "foreign.dat", foreign);
+    ASSERT_EQ(::mount((other / "foreign.dat").c_str(), (device / "1.dat").c_str(), nullptr, MS_BIND,
+                      nullptr),
+              0)
+        << std::strerror(errno);
+    const FileWriteResult covered = m_Writer.WriteFileOnVolume(*listed, "1.dat", bytes);
+    ::umount2((device / "1.dat").c_str(), MNT_DETACH);
+    EXPECT_EQ(covered.Error, FileWriteError::NotTheListedVolume);
+    EXPECT_EQ(ReadBytes(other / "foreign.dat"), foreign)
+        << "the file mounted over 1.dat was written";
 }
 
 struct ProgramRun {
