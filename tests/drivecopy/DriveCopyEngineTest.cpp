@@ -588,23 +588,39 @@ TEST_F(OwnVolumeTest, ShutdownEndsTheWaitAtOnceWithoutAMessage) {
     EXPECT_FALSE(OnVolume("volume-a"));
 }
 
-// A Ctrl-C that comes once the image is chosen, before 1.dat is opened on the volume: nothing
-// reaches the device, and the run ends as cancelled, without a result message.
+// A Ctrl-C that comes before 1.dat is opened on the volume (while the image is chosen, or
+// while the volume is looked for): nothing reaches the device, and the run ends as cancelled,
+// without a result message.
 TEST_F(DriveCopyEngineTest, AStopRequestBeforeTheCopyIsOpenedWritesNothing) {
-    UseImage(0x0010);
     std::atomic<bool> stop{false};
-    m_View.OnImageAsked = [&] { stop.store(true); };  // what the Ctrl-C handler does
-    MakeEngine();
-    m_pEngine->WatchStopRequest(stop);
+    const auto requestStop = [&] { stop.store(true); };  // what the Ctrl-C handler does
+    const struct {
+        const char* Name;
+        std::function<void()> Arrange;
+    } cases[] = {
+        {"while the image is chosen", [&] { m_View.OnImageAsked = requestStop; }},
+        {"while the volume is looked for", [&] { m_Volumes.SetOnListing(requestStop); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        stop.store(false);
+        m_View.OnImageAsked = nullptr;
+        m_Volumes.SetOnListing(nullptr);
+        c.Arrange();
+        UseImage(0x0010);
+        MakeEngine();
+        m_pEngine->WatchStopRequest(stop);
 
-    ASSERT_TRUE(m_pEngine->OnUsbUpdate());
-    EXPECT_EQ(m_View.WaitForRunEnd(), UpdateOutcome::Cancelled);
-    EXPECT_FALSE(OnVolume("volume-a")) << "the copy was written after the stop request";
-    for (const auto& written : m_Writer.Written()) {
-        EXPECT_NE(written.parent_path(), Root() / "volume-a") << "the volume's copy was opened";
+        ASSERT_TRUE(m_pEngine->OnUsbUpdate());
+        EXPECT_EQ(m_View.WaitForRunEnd(), UpdateOutcome::Cancelled);
+        EXPECT_FALSE(OnVolume("volume-a")) << "the copy was written after the stop request";
+        for (const auto& written : m_Writer.Written()) {
+            EXPECT_NE(written.parent_path(), Root() / "volume-a") << "the volume's copy was opened";
+        }
+        EXPECT_TRUE(m_View.SuccessBoxes().empty());
+        EXPECT_TRUE(Notices(m_View).empty());
+        m_pEngine.reset();
     }
-    EXPECT_TRUE(m_View.SuccessBoxes().empty());
-    EXPECT_TRUE(Notices(m_View).empty());
 }
 
 // The terminal program says that it waits for the volume, and Ctrl-C ends that wait: nothing
