@@ -5,11 +5,11 @@
 //
 // Threads:
 //  - Initialise, OnUsbUpdate, StartVersionQuery, OnDeviceChange run on the window's thread.
-//  - VersionQueryWorker and UpdateWorker run the receive loop. One version query runs at a
-//    time; it ends with the device's answer, the device's going or kVersionQueryLimit, and lets
-//    the device's lock go then. Only one loop reads and
+//  - VersionQueryWorker and UpdateWorker run the receive loop. Only one loop reads and
 //    dispatches at a time (m_ReceiveLock), so every reply is handled exactly once, whichever
 //    loop reads it; a version reply ends the version query also when the update loop reads it.
+//    One version query runs at a time; it ends with the device's answer, the device's going or
+//    kVersionQueryLimit, and lets the device's lock go then.
 //  - HandleDeviceReport, SelectFirmwareImage, TransferStep, StopTransfer and FailTransfer run
 //    on the worker that read the reply, under m_ReceiveLock. Tests and fuzzers call them
 //    directly through DispatchReport, which takes the same lock.
@@ -179,8 +179,6 @@ public:
     // Whether a version query still reads (it ends with the device's answer, its going, or
     // kVersionQueryLimit).
     bool VersionQueryRunning() const { return m_VersionQueriesReading.load() > 0; }
-    // Version-query workers running now: never more than one.
-    int VersionQueryWorkers() const { return m_VersionQueriesReading.load(); }
     std::string VersionText() const;
     std::size_t RunningWorkers() const { return m_Workers.RunningCount(); }
     CHid& Hid() { return m_Hid; }
