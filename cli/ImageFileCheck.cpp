@@ -33,9 +33,14 @@ ImageFileCheck CheckImageFile(const std::filesystem::path& path) {
     if (!std::filesystem::is_regular_file(status)) {
         return {ImageFileProblem::NotRegularFile, {}};
     }
-    // Only opening tells whether this user may read it (permissions, ACLs, security modules).
-    if (const std::error_code openError = OpenForReadingError(path)) {
-        return {ClassifyImageFileError(openError), openError};
+    // Only opening tells whether this user may read it (permissions, ACLs, security modules);
+    // opened without waiting, and looked at again once open, in case the name was replaced.
+    const CReadableFile file(path);
+    if (file.NotRegularFile()) {
+        return {ImageFileProblem::NotRegularFile, {}};
+    }
+    if (!file.IsOpen()) {
+        return {ClassifyImageFileError(file.Error()), file.Error()};
     }
     return {};
 }

@@ -18,10 +18,23 @@ const char* ToString(FileWriteError error) {
             return "I/O error";
         case FileWriteError::NotRegularFile:
             return "the name is taken by something that is not a regular file";
+        case FileWriteError::NotTheListedVolume:
+            return "the volume's folder is no longer the volume that was found there (unmounted, "
+                   "or something was mounted over it)";
         case FileWriteError::Other:
             return "other error";
     }
     return "unknown";
+}
+
+FileWriteResult CFileWriter::WriteFileOnVolume(const VolumeInfo& volume,
+                                               const std::filesystem::path& name,
+                                               std::span<const std::uint8_t> bytes) {
+    if (volume.FileSystemId) {
+        return FileWriteResult{FileWriteError::NotTheListedVolume, FileWriteStep::Open, 0,
+                               "this writer cannot check a volume's identity"};
+    }
+    return WriteWholeFile(volume.MountPoint / name, bytes);
 }
 
 const char* ToString(FileWriteStep step) {

@@ -8,6 +8,8 @@
 #include <span>
 #include <string>
 
+#include "platform/VolumeList.h"
+
 namespace tarvex {
 
 // What went wrong, in the terms a caller acts on.
@@ -19,6 +21,10 @@ enum class FileWriteError {
     DeviceGone,        // the medium went away during the write
     IoError,           // the device reported an I/O error
     NotRegularFile,    // the name is taken by a link, a pipe, a folder or a device node
+    // The volume's folder is no longer the file system that was listed there: it was unmounted
+    // (its empty folder left behind) or something else was mounted over it or over a folder
+    // above it.
+    NotTheListedVolume,
     Other,
 };
 
@@ -38,7 +44,8 @@ struct FileWriteResult {
 const char* ToString(FileWriteError error);
 const char* ToString(FileWriteStep step);
 
-// Threads: WriteWholeFile may be called from any thread, for different files at once.
+// Threads: WriteWholeFile and WriteFileOnVolume may be called from any thread, for different files
+// at once.
 class CFileWriter {
 public:
     virtual ~CFileWriter() = default;
@@ -52,6 +59,17 @@ public:
     // Never removes anything: what to do with a partial file is the caller's decision.
     virtual FileWriteResult WriteWholeFile(const std::filesystem::path& path,
                                            std::span<const std::uint8_t> bytes) = 0;
+
+    // Writes `name` into the root of `volume` as WriteWholeFile does, but only while the folder
+    // volume.MountPoint is still the file system the list saw there: when volume.FileSystemId is
+    // set, the folder is opened once, the file is created relative to that open folder, and both
+    // the folder and the new file must carry that identity; otherwise the call fails at Open with
+    // NotTheListedVolume and nothing is written. This writer checks no identity: it refuses a
+    // volume that has one, and writes by path into a volume without one (a list that cannot
+    // tell file systems apart). Writers that can check override it.
+    virtual FileWriteResult WriteFileOnVolume(const VolumeInfo& volume,
+                                              const std::filesystem::path& name,
+                                              std::span<const std::uint8_t> bytes);
 };
 
 }  // namespace tarvex

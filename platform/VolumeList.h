@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,10 @@ struct VolumeInfo {
     // The system's name for the USB device the volume's block device belongs to, in the same
     // form as UsbDeviceInfo::SystemPath; empty when the volume is not on USB or it cannot be told.
     std::string UsbDeviceSystemPath;
+    // The file system's identity as the system numbers it (on Linux the mount's major:minor,
+    // which is what stat reports as st_dev for every file on it); empty where the list cannot
+    // tell. A writer checks it to be sure that the folder is still this volume when it writes.
+    std::optional<std::uint64_t> FileSystemId;
 };
 
 // Threads: ListVolumes may be called from any thread; an implementation keeps no state between

@@ -34,6 +34,18 @@ constexpr auto kTextTable = std::to_array<TextEntry>({
      "请安装本程序附带的 udev 规则（60-tarvex-update.rules），然后重新插入设备。"},
     {3041, "该设备正忙于另一项升级：另一个程序正在升级它。请在那次升级完成后重试。"},
     {3042, "正在升级设备固件"},
+    {3043, "正在等待设备的磁盘被挂载（最多 %d 秒）……\r\n挂载后将自动开始复制。"},
+    {3044, "没有已挂载的磁盘与设备的大小（104 KiB）相符。请挂载设备的磁盘，然后重试。"},
+    {3045, "设备的磁盘未能及时挂载。请挂载它，然后重试。"},
+    {3046, "设备在其磁盘挂载之前已断开。"},
+    {3047, "设备的磁盘已满。"},
+    {3048, "设备的磁盘为只读。"},
+    {3049, "没有写入设备磁盘的权限。"},
+    {3050, "写入时设备已断开或出错。"},
+    {3051, "写入前设备的磁盘已被卸载，或被其他挂载覆盖。"},
+    {3052, "设备的磁盘上名为 1.dat 的不是普通文件。"},
+    {3053, "无法将文件写入设备的磁盘。"},
+    {3054, "无法确定哪个磁盘属于要升级的设备，因此未写入任何内容。请只连接要升级的设备，然后重试。"},
     {4016,
      "1. While the controller is off, press and hold L + R + Start and\r\n"
      "   connect the controller to the PC via a USB cable. The\r\n"
@@ -57,6 +69,24 @@ constexpr auto kTextTable = std::to_array<TextEntry>({
      "The device is busy with another update: another program is updating it. Try again once "
      "that update has finished."},
     {4042, "Updating the firmware of a device"},
+    {4043,
+     "Waiting for the device's volume to be mounted (at most %d s)...\r\n"
+     "The copy starts by itself once it is."},
+    {4044,
+     "No mounted volume has the device's size (104 KiB). Mount the device's volume, then try "
+     "again."},
+    {4045, "The device's volume was not mounted in time. Mount it, then try again."},
+    {4046, "The device went away before its volume was mounted."},
+    {4047, "The device's volume is full."},
+    {4048, "The device's volume is read-only."},
+    {4049, "Writing onto the device's volume is not permitted."},
+    {4050, "The device went away or failed during the copy."},
+    {4051, "The device's volume was unmounted or covered by another mount before the copy."},
+    {4052, "On the device's volume, 1.dat is not a regular file."},
+    {4053, "The copy could not be written onto the device's volume."},
+    {4054,
+     "Nothing was written: this system cannot tell which volume belongs to the device. Attach "
+     "only the device to update, then try again."},
 });
 
 static_assert(std::ranges::adjacent_find(kTextTable, std::ranges::greater_equal{},

@@ -24,6 +24,22 @@ inline constexpr std::int32_t kTextDevicePermissionDenied = 40;
 inline constexpr std::int32_t kTextDeviceBusy = 41;
 // Why the system is asked not to sleep, as it shows to a user who wants to suspend meanwhile.
 inline constexpr std::int32_t kTextSleepBlockReason = 42;
+// A drive-copy run waits for the device's volume to be mounted; "%d" is the most it waits, in
+// seconds.
+inline constexpr std::int32_t kTextWaitingForVolume = 43;
+// Why a drive-copy run failed, shown below the failure text.
+inline constexpr std::int32_t kTextNoVolumeOfTheDevicesSize = 44;
+inline constexpr std::int32_t kTextVolumeNotMounted = 45;
+inline constexpr std::int32_t kTextDeviceLeftBeforeItsVolume = 46;
+inline constexpr std::int32_t kTextVolumeFull = 47;
+inline constexpr std::int32_t kTextVolumeReadOnly = 48;
+inline constexpr std::int32_t kTextVolumeWriteDenied = 49;
+inline constexpr std::int32_t kTextVolumeWriteBroke = 50;  // the device went away or failed
+inline constexpr std::int32_t kTextVolumeNoLongerThere = 51;
+inline constexpr std::int32_t kTextCopyNameTaken = 52;  // 1.dat is a folder, link, pipe...
+inline constexpr std::int32_t kTextVolumeWriteFailed = 53;
+// Several drive-mode devices (or one chosen by name) and no way to tell which volume is whose.
+inline constexpr std::int32_t kTextCannotTellVolume = 54;
 
 inline constexpr std::uint16_t kChineseTextBase = 3000;
 inline constexpr std::uint16_t kEnglishTextBase = 4000;

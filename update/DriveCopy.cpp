@@ -4,11 +4,11 @@
 #include "update/DriveCopy.h"
 
 #include <algorithm>
-#include <fstream>
 #include <system_error>
 #include <thread>
 
 #include "hid/DeviceIdentity.h"
+#include "platform/FileAccess.h"
 #include "ui/LocalizedText.h"
 #include "update/UpdateEngine.h"
 
@@ -71,6 +71,42 @@ bool MustRefuseUntiedVolume(std::size_t attached, std::span<const std::string> t
     return tied.empty() && (attached > 1 || deviceChosen);
 }
 
+std::int32_t DriveCopyFailureReasonText(DriveCopyFailure failure, FileWriteError writeError) {
+    switch (failure) {
+        case DriveCopyFailure::None:
+            return 0;
+        case DriveCopyFailure::NoMatchingVolume:
+            return kTextNoVolumeOfTheDevicesSize;
+        case DriveCopyFailure::VolumeNotMounted:
+            return kTextVolumeNotMounted;
+        case DriveCopyFailure::DeviceLeft:
+            return kTextDeviceLeftBeforeItsVolume;
+        case DriveCopyFailure::CannotTellVolume:
+            return kTextCannotTellVolume;
+        case DriveCopyFailure::CopyFailed:
+            break;
+    }
+    switch (writeError) {
+        case FileWriteError::NoSpace:
+            return kTextVolumeFull;
+        case FileWriteError::ReadOnly:
+            return kTextVolumeReadOnly;
+        case FileWriteError::PermissionDenied:
+            return kTextVolumeWriteDenied;
+        case FileWriteError::DeviceGone:
+        case FileWriteError::IoError:
+            return kTextVolumeWriteBroke;
+        case FileWriteError::NotTheListedVolume:
+            return kTextVolumeNoLongerThere;
+        case FileWriteError::NotRegularFile:
+            return kTextCopyNameTaken;
+        case FileWriteError::None:
+        case FileWriteError::Other:
+            break;
+    }
+    return kTextVolumeWriteFailed;
+}
+
 DriveChoice ChooseImageDrive(std::span<const VolumeInfo> volumes,
                              std::span<const std::string> ownDevices) {
     const VolumeInfo* pChosen = nullptr;
@@ -98,31 +134,33 @@ DriveChoice ChooseImageDrive(std::span<const VolumeInfo> volumes,
 
 LeadSection ReadLeadSection(const std::filesystem::path& path) {
     LeadSection lead;
-    std::ifstream file(path, std::ios::binary);
-    if (!file.is_open()) {
+    CReadableFile file(path);
+    if (file.NotRegularFile()) {
+        lead.Refusal = LeadSectionRefusal::NotRegularFile;
+        return lead;
+    }
+    if (!file.IsOpen()) {
         return lead;
     }
     std::array<std::uint8_t, kLeadSizeFieldEnd> start{};
-    file.read(reinterpret_cast<char*>(start.data()), start.size());
-    if (file.gcount() != static_cast<std::streamsize>(start.size())) {
+    std::error_code error;
+    if (file.Read(start, error) != start.size()) {
         lead.Refusal =
-            file.bad() ? LeadSectionRefusal::ReadFailed : LeadSectionRefusal::TooShortForLeadSize;
+            error ? LeadSectionRefusal::ReadFailed : LeadSectionRefusal::TooShortForLeadSize;
         return lead;
     }
     lead.DeclaredLength = ReadBe16(std::span(start).subspan(kLeadSizeOffset, 2)) + kLeadSectionBase;
 
     lead.Bytes.resize(lead.DeclaredLength);
     std::copy(start.begin(), start.end(), lead.Bytes.begin());
-    const std::size_t rest = lead.Bytes.size() - start.size();
-    file.read(reinterpret_cast<char*>(lead.Bytes.data() + start.size()),
-              static_cast<std::streamsize>(rest));
-    if (file.bad()) {
+    const std::size_t got = file.Read(std::span(lead.Bytes).subspan(start.size()), error);
+    if (error) {
         lead.Refusal = LeadSectionRefusal::ReadFailed;
         lead.Bytes.clear();
         return lead;
     }
     // A short read here is the end of an image shorter than its lead section.
-    lead.Bytes.resize(start.size() + static_cast<std::size_t>(file.gcount()));
+    lead.Bytes.resize(start.size() + got);
     lead.Refusal = LeadSectionRefusal::None;
     return lead;
 }
@@ -185,7 +223,7 @@ UpdateOutcome CUpdateEngine::DriveCopyUpdate() {
     }
     const auto chosen = m_View.AskImagePath(Text(kTextFileType) + kImageFilterPattern,
                                             error ? std::filesystem::path() : initialFolder);
-    if (!chosen || m_bShutdown.load()) {
+    if (!chosen || StopRequested()) {
         return UpdateOutcome::Cancelled;
     }
 
@@ -203,12 +241,12 @@ UpdateOutcome CUpdateEngine::DriveCopyUpdate() {
         return target.Failure == DriveCopyFailure::None ? UpdateOutcome::Cancelled
                                                         : FailDriveCopy(target.Failure);
     }
-    // Last point at which stopping leaves the device as it was; a copy once begun is finished.
-    if (m_bShutdown.load()) {
+    // Last point at which stopping (a shutdown, or the terminal's Ctrl-C) leaves the device as it
+    // was; a copy once begun is finished.
+    if (StopRequested()) {
         return UpdateOutcome::Cancelled;
     }
-    const FileWriteResult written =
-        WriteDriveCopyFile(target.Volume->MountPoint / kDriveCopyFileName, lead.Bytes);
+    const FileWriteResult written = CopyOntoVolume(*target.Volume, lead.Bytes);
     if (!written.Ok()) {
         m_DriveCopyWriteError.store(written.Error);
         return FailDriveCopy(DriveCopyFailure::CopyFailed);
@@ -264,15 +302,15 @@ CUpdateEngine::DriveTarget CUpdateEngine::AwaitImageDrive() {
             m_View.ShowDriveVolumeWait(std::chrono::ceil<std::chrono::seconds>(deadline - now));
             announced = true;
         }
-        if (!SleepUnlessShutdown(std::min<Clock::duration>(kDriveVolumeRecheck, deadline - now))) {
+        if (!SleepUnlessStopped(std::min<Clock::duration>(kDriveVolumeRecheck, deadline - now))) {
             return DriveTarget{std::nullopt, DriveCopyFailure::None};
         }
     }
 }
 
-bool CUpdateEngine::SleepUnlessShutdown(std::chrono::steady_clock::duration length) {
+bool CUpdateEngine::SleepUnlessStopped(std::chrono::steady_clock::duration length) {
     const auto end = Clock::now() + length;
-    while (!m_bShutdown.load()) {
+    while (!StopRequested()) {
         const auto now = Clock::now();
         if (now >= end) {
             return true;
@@ -299,24 +337,50 @@ void CUpdateEngine::KeepDriveCopyFile(std::span<const std::uint8_t> leadSection,
     WriteDriveCopyFile(kept, leadSection);
 }
 
+namespace {
+
+FileWriteResult NoFileWriter() {
+    return FileWriteResult{FileWriteError::Other, FileWriteStep::Open, 0, "no file writer"};
+}
+
+// A partial 1.dat could be taken for a whole one. On a volume that has gone away this fails
+// too, and there is nothing left to remove.
+void RemovePartialCopy(const FileWriteResult& written, const std::filesystem::path& copy) {
+    if (written.FileTouched()) {
+        std::error_code error;
+        std::filesystem::remove(copy, error);
+    }
+}
+
+}  // namespace
+
 FileWriteResult CUpdateEngine::WriteDriveCopyFile(const std::filesystem::path& target,
                                                   std::span<const std::uint8_t> leadSection) {
     if (m_DriveCopy.pFileWriter == nullptr) {
-        return FileWriteResult{FileWriteError::Other, FileWriteStep::Open, 0, "no file writer"};
+        return NoFileWriter();
     }
     const FileWriteResult written = m_DriveCopy.pFileWriter->WriteWholeFile(target, leadSection);
-    if (written.FileTouched()) {
-        // A partial 1.dat on the device's volume could be taken for a whole one. On a volume
-        // that has gone away this fails too, and there is nothing left to remove.
-        std::error_code error;
-        std::filesystem::remove(target, error);
+    RemovePartialCopy(written, target);
+    return written;
+}
+
+FileWriteResult CUpdateEngine::CopyOntoVolume(const VolumeInfo& volume,
+                                              std::span<const std::uint8_t> leadSection) {
+    if (m_DriveCopy.pFileWriter == nullptr) {
+        return NoFileWriter();
     }
+    // Onto the very file system the list found (not whatever the folder's path leads to by the
+    // time of the write: the volume may have been unmounted, its folder left behind).
+    const FileWriteResult written =
+        m_DriveCopy.pFileWriter->WriteFileOnVolume(volume, kDriveCopyFileName, leadSection);
+    RemovePartialCopy(written, volume.MountPoint / kDriveCopyFileName);
     return written;
 }
 
 UpdateOutcome CUpdateEngine::FailDriveCopy(DriveCopyFailure failure) {
     m_DriveCopyFailure.store(failure);
-    m_View.ShowPrompt(Text(kTextFailure), kPromptNotice);
+    m_View.ShowFailureNotice(Text(kTextFailure), Text(DriveCopyFailureReasonText(
+                                                     failure, m_DriveCopyWriteError.load())));
     return UpdateOutcome::Failed;
 }
 

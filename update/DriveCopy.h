@@ -70,6 +70,7 @@ DriveChoice ChooseImageDrive(std::span<const VolumeInfo> volumes,
 enum class LeadSectionRefusal {
     None,
     CannotOpen,
+    NotRegularFile,       // a folder, a pipe, a device node: closed again unread
     TooShortForLeadSize,  // ends before byte 14, so its LeadSize is unknown
     ReadFailed,
 };
@@ -99,6 +100,10 @@ enum class DriveCopyFailure {
 };
 
 const char* ToString(DriveCopyFailure failure);
+
+// The message index of the text that tells the user why a drive-copy run failed (the reason
+// below the failure text); `writeError` counts for CopyFailed only. 0 (no text) for None. Pure.
+std::int32_t DriveCopyFailureReasonText(DriveCopyFailure failure, FileWriteError writeError);
 
 // What the engine needs for a drive-copy run. Every member may be left empty: a run then fails
 // with the failure text at the step that needs it, and never writes anywhere it was not told.

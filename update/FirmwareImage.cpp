@@ -1,8 +1,9 @@
 #include "update/FirmwareImage.h"
 
 #include <algorithm>
-#include <fstream>
 #include <system_error>
+
+#include "platform/FileAccess.h"
 
 namespace tarvex {
 
@@ -24,6 +25,8 @@ const char* ToString(ImageRefusal refusal) {
             return "usable";
         case ImageRefusal::CannotOpen:
             return "cannot be opened";
+        case ImageRefusal::NotRegularFile:
+            return "is not a regular file";
         case ImageRefusal::ShorterThanFileHeader:
             return "shorter than its 16-byte file header";
         case ImageRefusal::EndsBeforeImageHeader:
@@ -63,11 +66,11 @@ ImageRefusal CheckImageLayout(std::uint64_t fileSize, std::uint64_t headerOffset
 namespace {
 
 // Reads the next `count` bytes of `file` onto the end of `bytes`; false when fewer arrived.
-bool ReadOnto(std::ifstream& file, std::vector<std::uint8_t>& bytes, std::uint64_t count) {
+bool ReadOnto(CReadableFile& file, std::vector<std::uint8_t>& bytes, std::uint64_t count) {
     const std::size_t before = bytes.size();
     bytes.resize(before + count);
-    file.read(reinterpret_cast<char*>(bytes.data() + before), static_cast<std::streamsize>(count));
-    const auto got = static_cast<std::uint64_t>(std::max<std::streamsize>(file.gcount(), 0));
+    std::error_code error;
+    const std::size_t got = file.Read(std::span(bytes).subspan(before), error);
     bytes.resize(before + got);
     return got == count;
 }
@@ -77,12 +80,15 @@ HeldImage LoadImage(const std::filesystem::path& path, std::optional<std::uint32
                     bool holdTransfer) {
     HeldImage held;
     ImageProbe& probe = held.Probe;
-    std::ifstream file(path, std::ios::binary);
-    std::error_code error;
-    const auto size = std::filesystem::file_size(path, error);
-    if (!file.is_open() || error) {
+    CReadableFile file(path);
+    if (file.NotRegularFile()) {
+        probe.Refusal = ImageRefusal::NotRegularFile;
         return held;
     }
+    if (!file.IsOpen()) {
+        return held;
+    }
+    const std::uint64_t size = file.Size();
     probe.FileSize = size;
 
     std::vector<std::uint8_t> bytes;

@@ -42,6 +42,7 @@ ImageHeaderFields DecodeImageHeader(std::span<const std::uint8_t, kImageHeaderSi
 enum class ImageRefusal {
     None,
     CannotOpen,
+    NotRegularFile,          // a folder, a pipe, a device node: closed again unread
     ShorterThanFileHeader,   // fewer than 16 bytes
     EndsBeforeImageHeader,   // ends before HeaderOffset + 28
     EmptyPayload,            // PayloadLength 0

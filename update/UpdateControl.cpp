@@ -54,6 +54,14 @@ void CUpdateEngine::SetDeviceSilenceLimit(std::chrono::milliseconds limit) {
     m_SilenceLimitMs.store(limit.count());
 }
 
+void CUpdateEngine::SetClock(SteadyNow now) {
+    m_Now = std::move(now);
+}
+
+std::chrono::steady_clock::time_point CUpdateEngine::Now() const {
+    return m_Now ? m_Now() : std::chrono::steady_clock::now();
+}
+
 bool CUpdateEngine::StopRequested() const {
     const std::atomic<bool>* pStop = m_pStopRequest.load();
     return m_bShutdown.load() || (pStop != nullptr && pStop->load());
@@ -249,12 +257,22 @@ void CUpdateEngine::StartVersionQuery() {
     if (!UpdateRunActive() && !m_Hid.OpenDevice()) {
         return;
     }
+    DeviceLocks replaced;  // let go after the guard below
+    {
+        std::lock_guard lock(m_VersionQueryLock);
+        // The query holds the locks of the device it asks until it has stopped reading.
+        replaced.swap(m_VersionQueryLocks);
+        m_VersionQueryLocks = std::move(*locks);
+        if (m_bVersionQueryRunning) {
+            // Every arrival notice comes here; a second query beside the first would only read
+            // the same connection, and a device that never answers would gather them for ever.
+            m_bVersionAskAgain.store(true);
+            return;
+        }
+        m_bVersionQueryRunning = true;
+    }
     ++m_VersionQueriesReading;
-    // The query holds its locks until it has stopped reading.
-    m_Workers.Start([this, held = std::make_shared<DeviceLocks>(std::move(*locks))]() mutable {
-        VersionQueryWorker();
-        held.reset();
-    });
+    m_Workers.Start([this] { VersionQueryWorker(); });
 }
 
 void CUpdateEngine::OnDeviceChange(std::uint32_t eventType) {
@@ -346,16 +364,37 @@ void CUpdateEngine::VersionQueryWorker() {
         std::atomic<int>& Count;
         ~CountedOut() { --Count; }
     } countedOut{m_VersionQueriesReading};
+    for (;;) {
+        m_bVersionAskAgain.store(false);
+        AskDeviceVersion();
+        DeviceLocks released;  // let go after the guard below
+        std::lock_guard lock(m_VersionQueryLock);
+        if (m_bVersionAskAgain.load() && !m_bShutdown.load()) {
+            continue;
+        }
+        m_bVersionQueryRunning = false;
+        released.swap(m_VersionQueryLocks);
+        return;
+    }
+}
+
+void CUpdateEngine::AskDeviceVersion() {
     m_Shared.DeviceVersion.store(kDeviceVersionUnknown);
     // As in a run, a report that was not written ends the exchange: whatever comes back then
     // cannot be taken as the answer to it.
     if (SendCommand(m_Hid, kSendModeReport, kCommandVersionQuery) != HidIoStatus::Ok) {
         return;
     }
+    const auto deadline = Now() + kVersionQueryLimit;
     IoFailures failures;
-    while (m_Shared.DeviceVersion.load() == kDeviceVersionUnknown && !m_bShutdown.load()) {
+    while (m_Shared.DeviceVersion.load() == kDeviceVersionUnknown && !m_bShutdown.load() &&
+           !m_bVersionAskAgain.load()) {
         // A query to a device that went away ends quietly; the notices update the window.
         if (ReceivePass(0, failures) == PassResult::DeviceGone) {
+            return;
+        }
+        // Unanswered: the version stays unknown, and a later arrival asks again.
+        if (Now() >= deadline) {
             return;
         }
     }
@@ -379,10 +418,10 @@ void CUpdateEngine::UpdateWorker(std::uint64_t run) {
     SendUpdateRequest();
     IoFailures failures;
     std::uint64_t stepsSeen = m_RunSteps.load();
-    auto lastStep = std::chrono::steady_clock::now();
+    auto lastStep = Now();
     while (RunActive(run) && !StopRequested()) {
         const PassResult pass = ReceivePass(run, failures);
-        const auto now = std::chrono::steady_clock::now();
+        const auto now = Now();
         if (const std::uint64_t steps = m_RunSteps.load(); steps != stepsSeen) {
             stepsSeen = steps;
             lastStep = now;

@@ -8,13 +8,15 @@
 //  - VersionQueryWorker and UpdateWorker run the receive loop. Only one loop reads and
 //    dispatches at a time (m_ReceiveLock), so every reply is handled exactly once, whichever
 //    loop reads it; a version reply ends the version query also when the update loop reads it.
+//    One version query runs at a time; it ends with the device's answer, the device's going or
+//    kVersionQueryLimit, and lets the device's lock go then.
 //  - HandleDeviceReport, SelectFirmwareImage, TransferStep, StopTransfer and FailTransfer run
 //    on the worker that read the reply, under m_ReceiveLock. Tests and fuzzers call them
 //    directly through DispatchReport, which takes the same lock.
 //  - DriveCopyThread runs one drive-copy run (file dialog, wait for the device's volume, copy,
 //    result) on its own worker. It sends no report and takes no receive lock; one such run at a
-//    time (m_bDriveCopyActive), never beside an HID run. Shutdown ends its wait for the volume
-//    at once, but lets a copy being written finish.
+//    time (m_bDriveCopyActive), never beside an HID run. Shutdown and a stop request end its
+//    wait for the volume at once, but let a copy being written finish.
 //  - The shared values (UpdateStopped, DeviceVersion, TransferState, TotalLength) are atomics.
 // The destructor stops every worker and joins it; a view must let a blocked question return
 // when its window goes away.
@@ -45,6 +47,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <span>
@@ -73,6 +76,16 @@ inline constexpr int kMaxConsecutiveIoFailures = 20;
 // takes (erasing its flash included); the user's own time in the file dialog and the question
 // does not count.
 inline constexpr std::chrono::milliseconds kDeviceSilenceLimit{30'000};
+
+// How long a version query waits for the device's answer, polling meanwhile. A device in update
+// mode answers within milliseconds; one that has not by then will not, and a query that went on
+// would poll it for as long as the window stays open, holding the device's lock all the while.
+// The version then stays unknown; the button is as the detection left it.
+inline constexpr std::chrono::seconds kVersionQueryLimit{5};
+
+// The clock by which the engine measures its time limits (the device's silence, the version
+// query's wait). Called from the engine's workers.
+using SteadyNow = std::function<std::chrono::steady_clock::time_point()>;
 
 // What keeps a run safe beside other programs and the machine's power management. Either may be
 // null: runs then go without that guard, as they would on a system that offers none. The
@@ -126,12 +139,15 @@ public:
 
     // --- set up before Initialise ---
     // A flag that another party (a signal handler) sets to stop: from then on no run starts, a
-    // run whose update request is not written yet writes nothing, and a run in progress ends as
-    // cancelled at its next receive pass (one it is finishing still ends as it does). Unlike
-    // Shutdown it joins nothing. The flag must outlive the engine.
+    // run whose update request is not written yet writes nothing, a drive copy that has not yet
+    // begun to write 1.dat onto the volume writes nothing (its wait for the volume ends at once),
+    // and a run in progress ends as cancelled at its next receive pass (one it is finishing still
+    // ends as it does). Unlike Shutdown it joins nothing. The flag must outlive the engine.
     void WatchStopRequest(const std::atomic<bool>& stopRequested);
     // Replaces kDeviceSilenceLimit, for tests that make a device fall silent.
     void SetDeviceSilenceLimit(std::chrono::milliseconds limit);
+    // Replaces the steady clock, for tests that move the time on by hand.
+    void SetClock(SteadyNow now);
 
     // --- receive-loop side (under m_ReceiveLock) ---
     // `report` is what ReadReport delivered: report byte 1 onward.
@@ -160,7 +176,8 @@ public:
     bool RunInProgress() const { return m_RunInProgress.load() != 0; }
     // Whether the last press started nothing because another program holds the device.
     bool DeviceBusyAtLastPress() const { return m_bDeviceBusy.load(); }
-    // Whether a version query still reads (it ends with the device's answer or its going).
+    // Whether a version query still reads (it ends with the device's answer, its going, or
+    // kVersionQueryLimit).
     bool VersionQueryRunning() const { return m_VersionQueriesReading.load() > 0; }
     std::string VersionText() const;
     std::size_t RunningWorkers() const { return m_Workers.RunningCount(); }
@@ -182,7 +199,13 @@ private:
     // The button as device notices and detections see it: enabling waits for the run's end.
     void ShowUpdateButton(bool enable);
 
+    // One query at a time: it asks again (on the connection the last arrival opened) when a
+    // device arrives while it runs, rather than a second query starting beside it.
     void VersionQueryWorker();
+    // Sends the query and reads until the answer, the device's going, the time limit, a
+    // shutdown or a request to ask again.
+    void AskDeviceVersion();
+    std::chrono::steady_clock::time_point Now() const;
     void UpdateWorker(std::uint64_t run);
     void SendUpdateRequest();
     // One pass of the receive loop. With `run` other than 0 the pass serves that run only, and
@@ -224,12 +247,15 @@ private:
     UpdateOutcome DriveCopyUpdate();
     std::vector<std::string> OwnDriveModeDevices();
     DriveTarget AwaitImageDrive();
-    // False when a shutdown came first.
-    bool SleepUnlessShutdown(std::chrono::steady_clock::duration length);
+    // False when a shutdown or a stop request came first.
+    bool SleepUnlessStopped(std::chrono::steady_clock::duration length);
     void KeepDriveCopyFile(std::span<const std::uint8_t> leadSection,
                            const std::filesystem::path& chosenImage);
     FileWriteResult WriteDriveCopyFile(const std::filesystem::path& target,
                                        std::span<const std::uint8_t> leadSection);
+    // 1.dat into the root of `volume`, only while its folder is still that volume.
+    FileWriteResult CopyOntoVolume(const VolumeInfo& volume,
+                                   std::span<const std::uint8_t> leadSection);
     UpdateOutcome FailDriveCopy(DriveCopyFailure failure);
 
     CHid& m_Hid;
@@ -250,6 +276,11 @@ private:
     // Version-query loops still reading; an update run started meanwhile shares their
     // connection rather than opening a second one (see OnUsbUpdate).
     std::atomic<int> m_VersionQueriesReading{0};
+    std::mutex m_VersionQueryLock;  // guards the two below
+    bool m_bVersionQueryRunning = false;
+    DeviceLocks m_VersionQueryLocks;  // the queried device's, held until the query ends
+    std::atomic<bool> m_bVersionAskAgain{false};
+    SteadyNow m_Now;  // set before any worker starts
 
     const DriveCopyServices m_DriveCopy;
     const RunGuardServices m_Guards;

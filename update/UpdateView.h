@@ -52,6 +52,12 @@ public:
     // A drive-copy run waits, at most `limit`, for the device's volume to be mounted, and goes
     // on by itself once it is. Called once per run that waits; a view may show nothing.
     virtual void ShowDriveVolumeWait(std::chrono::seconds /*limit*/) {}
+    // The failure notice of a drive-copy run: the failure text, and below it `reason`, why the
+    // copy failed. Returns as ShowPrompt does. This default shows the failure text alone, for a
+    // view that tells the reason its own way (the terminal program does, once the run is over).
+    virtual int ShowFailureNotice(const std::string& text, const std::string& /*reason*/) {
+        return ShowPrompt(text, kPromptNotice);
+    }
 };
 
 }  // namespace tarvex

@@ -175,8 +175,28 @@ void CUpdateDlg::SetProgress(unsigned position) {
 }
 
 void CUpdateDlg::OnUpdateRunEnded(UpdateOutcome) {
-    // Nothing to show: the run's end reaches the window through the button, the progress and
-    // the result's prompt.
+    // The run's end reaches the window through the button, the progress and the result's
+    // prompt; only a wait for the volume that ended without either is taken down here.
+    EndVolumeWait();
+}
+
+void CUpdateDlg::ShowDriveVolumeWait(std::chrono::seconds limit) {
+    QString text = FromTable(LoadLocalizedString(kTextWaitingForVolume, m_Language));
+    text.replace(QStringLiteral("%d"), QString::number(limit.count()));
+    m_WindowThread.Post([this, text] {
+        m_pInstructionText->setText(text);
+        m_bShowingVolumeWait = true;
+    });
+}
+
+void CUpdateDlg::EndVolumeWait() {
+    m_WindowThread.Post([this] {
+        if (m_bShowingVolumeWait) {
+            m_bShowingVolumeWait = false;
+            m_pInstructionText->setText(
+                FromTable(LoadLocalizedString(kTextInstructions, m_Language)));
+        }
+    });
 }
 
 // --- questions ---
@@ -212,7 +232,13 @@ void CUpdateDlg::ShowPromptWindow(const std::shared_ptr<CQuestion>& question, co
     prompt->open();  // window-modal: the main dialog takes no input until it closes
 }
 
+int CUpdateDlg::ShowFailureNotice(const std::string& text, const std::string& reason) {
+    EndVolumeWait();
+    return ShowPrompt(reason.empty() ? text : text + "\r\n" + reason, kPromptNotice);
+}
+
 void CUpdateDlg::ShowSuccessBox(const std::string& text, const std::string& caption) {
+    EndVolumeWait();
     const QString shownText = FromTable(text);
     const QString shownCaption = FromTable(caption);
     m_Relay.Ask(

@@ -54,6 +54,10 @@ public:
     std::optional<std::filesystem::path> AskImagePath(
         const std::string& filter, const std::filesystem::path& initialFolder) override;
     void OnUpdateRunEnded(UpdateOutcome outcome) override;
+    // The wait shows in place of the instructions until the run's result comes.
+    void ShowDriveVolumeWait(std::chrono::seconds limit) override;
+    // The failure text with the reason on a line of its own, in the prompt.
+    int ShowFailureNotice(const std::string& text, const std::string& reason) override;
 
     // Window thread: answers every open question as cancelled, now and from now on.
     void CancelQuestions();
@@ -79,6 +83,8 @@ private:
     void BindControls();
     void LayOutControls();
     void ApplyUpdateButtonState(bool enable);
+    // Puts the instructions back where a drive copy's wait for its volume was shown.
+    void EndVolumeWait();
     void OnUsbUpdate();
     void OnDeviceNotices();
     void CloseDown();
@@ -99,6 +105,7 @@ private:
     CDeviceNoticeSource* m_pNotices = nullptr;
     QSocketNotifier* m_pNoticeWatch = nullptr;
     bool m_bClosed = false;
+    bool m_bShowingVolumeWait = false;  // window thread only
     // The last progress sent to the window's thread: one update per percent, not per chunk.
     std::atomic<unsigned> m_PostedProgress{0};
 };

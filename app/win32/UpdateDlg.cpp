@@ -352,8 +352,35 @@ void CUpdateDlg::SetProgress(unsigned position) {
 }
 
 void CUpdateDlg::OnUpdateRunEnded(UpdateOutcome) {
-    // Nothing to show: the run's end reaches the window through the button, the progress and
-    // the result's message.
+    // The run's end reaches the window through the button, the progress and the result's
+    // message; only a wait for the volume that ended without either is taken down here.
+    EndVolumeWait();
+}
+
+void CUpdateDlg::ShowDriveVolumeWait(std::chrono::seconds limit) {
+    std::string text = LoadLocalizedString(kTextWaitingForVolume, m_Language);
+    if (const auto at = text.find("%d"); at != std::string::npos) {
+        text.replace(at, 2, std::to_string(limit.count()));
+    }
+    m_WindowCalls.Post([this, shown = FromTable(text)] {
+        ::SetWindowTextW(m_pInstructionText, shown.c_str());
+        m_bShowingVolumeWait = true;
+    });
+}
+
+void CUpdateDlg::EndVolumeWait() {
+    m_WindowCalls.Post([this] {
+        if (m_bShowingVolumeWait) {
+            m_bShowingVolumeWait = false;
+            ::SetWindowTextW(m_pInstructionText,
+                             FromTable(LoadLocalizedString(kTextInstructions, m_Language)).c_str());
+        }
+    });
+}
+
+int CUpdateDlg::ShowFailureNotice(const std::string& text, const std::string& reason) {
+    EndVolumeWait();
+    return ShowPrompt(reason.empty() ? text : text + "\r\n" + reason, kPromptNotice);
 }
 
 // --- questions ---
@@ -402,6 +429,7 @@ void CUpdateDlg::ReapEndedPrompts() {
 }
 
 void CUpdateDlg::ShowSuccessBox(const std::string& text, const std::string& caption) {
+    EndVolumeWait();
     const std::wstring shownText = FromTable(text);
     const std::wstring shownCaption = FromTable(caption);
     m_Relay.Ask(

@@ -62,6 +62,8 @@ public:
     std::optional<std::filesystem::path> AskImagePath(
         const std::string& filter, const std::filesystem::path& initialFolder) override;
     void OnUpdateRunEnded(UpdateOutcome outcome) override;
+    void ShowDriveVolumeWait(std::chrono::seconds limit) override;
+    int ShowFailureNotice(const std::string& text, const std::string& reason) override;
 
     // Window thread: answers every open question as cancelled, now and from now on.
     void CancelQuestions();
@@ -87,6 +89,8 @@ private:
     void ShowPromptWindow(const std::shared_ptr<CQuestion>& question, const std::wstring& text,
                           int mode);
     void ReapEndedPrompts();
+    // Puts the instructions back in control 115 if the wait for the volume took their place.
+    void EndVolumeWait();
     // Window thread: ends the modal system windows (file dialog, message box) owned by the
     // dialog as their cancel would.
     void DismissOwnedSystemWindows();
@@ -111,6 +115,7 @@ private:
     CWinDialogDeviceNotices* m_pDialogNotices = nullptr;
     int m_NoticeRegistrationTries = 0;
     bool m_bClosed = false;
+    bool m_bShowingVolumeWait = false;  // window thread only: control 115 shows the wait
     // The last progress sent to the window's thread: one message per percent, not per chunk.
     std::atomic<unsigned> m_PostedProgress{0};
 };

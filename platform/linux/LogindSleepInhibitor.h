@@ -11,8 +11,11 @@
 
 namespace tarvex {
 
-// Both kinds of suspend: the one a user or a closed lid asks for, and the one after idling.
-inline constexpr const char* kLogindInhibitWhat = "sleep:idle";
+// Both kinds of suspend (the one a user asks for and the one after idling), and the lid switch:
+// logind ignores sleep blocks when the lid closes unless told otherwise (its default
+// LidSwitchIgnoreInhibited=yes), and a laptop suspended mid-update leaves a half-written device.
+// With the lid switch held, closing the lid does nothing until the run ends.
+inline constexpr const char* kLogindInhibitWhat = "sleep:idle:handle-lid-switch";
 // Block, not delay: a delay lock only postpones sleep by a few seconds.
 inline constexpr const char* kLogindInhibitMode = "block";
 inline constexpr std::chrono::seconds kLogindCallTimeout{5};

@@ -111,6 +111,10 @@ std::string OwningUsbDevice(udev* context, const MountInfoEntry& entry) {
 
 }  // namespace
 
+std::uint64_t FileSystemIdOf(const MountInfoEntry& mount) {
+    return static_cast<std::uint64_t>(makedev(mount.Major, mount.Minor));
+}
+
 std::string UnescapeMountField(std::string_view field) {
     std::string text;
     text.reserve(field.size());
@@ -199,7 +203,7 @@ std::vector<VolumeInfo> CMountedVolumeList::ListVolumes() {
     volumes.reserve(mounts.size());
     for (const auto& mount : mounts) {
         volumes.push_back(VolumeInfo{mount.MountPoint, mount.Source, VolumeCapacity(mount),
-                                     OwningUsbDevice(context.get(), mount)});
+                                     OwningUsbDevice(context.get(), mount), FileSystemIdOf(mount)});
     }
     return volumes;
 }

@@ -51,6 +51,9 @@ std::vector<MountInfoEntry> VisibleMountsByMountPoint(std::vector<MountInfoEntry
 // mount of a folder on the device's volume has the volume's size without being its root.
 bool CouldBeDeviceVolume(const MountInfoEntry& mount);
 
+// The st_dev that every file on the mount reports: its major:minor as a device number.
+std::uint64_t FileSystemIdOf(const MountInfoEntry& mount);
+
 // blocks x fragmentSize, saturating at the largest 64-bit value instead of wrapping.
 std::uint64_t CapacityFromBlocks(std::uint64_t blocks, std::uint64_t fragmentSize);
 
@@ -60,7 +63,7 @@ public:
 
     // Reads the table anew at every call; runs statvfs on the mounts CouldBeDeviceVolume
     // accepts (the others are listed with capacity 0) and asks udev about every mount with a
-    // block device.
+    // block device. Every volume carries its FileSystemId from the table.
     std::vector<VolumeInfo> ListVolumes() override;
     // Asks udev whether `usbDeviceSystemPath` is the syspath of a USB device it knows.
     bool CanFindVolumesOf(const std::string& usbDeviceSystemPath) override;

@@ -17,6 +17,14 @@ int CPosixFileCalls::Lstat(const char* path, struct stat& status) {
     return ::lstat(path, &status);
 }
 
+int CPosixFileCalls::OpenAt(int dirFd, const char* name, int flags, mode_t mode) {
+    return ::openat(dirFd, name, flags, mode);
+}
+
+int CPosixFileCalls::LstatAt(int dirFd, const char* name, struct stat& status) {
+    return ::fstatat(dirFd, name, &status, AT_SYMLINK_NOFOLLOW);
+}
+
 int CPosixFileCalls::TruncateToEmpty(int fd) {
     return ::ftruncate(fd, 0);
 }

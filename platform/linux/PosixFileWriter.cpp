@@ -39,6 +39,10 @@ FileWriteResult NotRegularFile(const char* what) {
     return FileWriteResult{FileWriteError::NotRegularFile, FileWriteStep::Open, 0, what};
 }
 
+FileWriteResult NotTheListedVolume(const char* what) {
+    return FileWriteResult{FileWriteError::NotTheListedVolume, FileWriteStep::Open, 0, what};
+}
+
 const char* NonRegularKind(mode_t mode) {
     if (S_ISLNK(mode)) {
         return "a symbolic link";
@@ -115,17 +119,62 @@ FileWriteResult CPosixFileWriter::OpenFailure(const std::filesystem::path& path,
     return Failure(FileWriteStep::Open, error, 0);
 }
 
+FileWriteResult CPosixFileWriter::OpenFailureAt(int dirFd, const std::filesystem::path& name,
+                                                int error) {
+    struct stat status {};
+    if (m_Calls.LstatAt(dirFd, name.c_str(), status) == 0 && !S_ISREG(status.st_mode)) {
+        return NotRegularFile(NonRegularKind(status.st_mode));
+    }
+    return Failure(FileWriteStep::Open, error, 0);
+}
+
+// O_NOFOLLOW: a link of this name would send the bytes wherever it points. O_NONBLOCK: a pipe of
+// this name would keep the open waiting for a reader, past any Ctrl-C. Neither changes how a
+// regular file is written. No O_TRUNC: nothing is emptied before it is known to be a regular
+// file.
+constexpr int kOpenForWriting = O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+constexpr mode_t kNewFileMode = 0644;
+
 FileWriteResult CPosixFileWriter::WriteWholeFile(const std::filesystem::path& path,
                                                  std::span<const std::uint8_t> bytes) {
-    // O_NOFOLLOW: a link of this name would send the bytes wherever it points. O_NONBLOCK: a
-    // pipe of this name would keep the open waiting for a reader, past any Ctrl-C. Neither
-    // changes how a regular file is written. No O_TRUNC: nothing is emptied before it is known
-    // to be a regular file.
-    const int fd =
-        m_Calls.Open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+    const int fd = m_Calls.Open(path.c_str(), kOpenForWriting, kNewFileMode);
     if (fd < 0) {
         return OpenFailure(path, errno);
     }
+    return WriteOpenedFile(fd, std::nullopt, bytes);
+}
+
+FileWriteResult CPosixFileWriter::WriteFileOnVolume(const VolumeInfo& volume,
+                                                    const std::filesystem::path& name,
+                                                    std::span<const std::uint8_t> bytes) {
+    if (!volume.FileSystemId) {
+        return WriteWholeFile(volume.MountPoint / name, bytes);
+    }
+    // The folder, once open, stays the folder it was when it was opened, whatever is mounted or
+    // unmounted on its path afterwards; a mount point left behind by an unmount, or hidden by a
+    // later mount, shows another st_dev here than the volume had in the mount table.
+    const int dirFd =
+        m_Calls.Open(volume.MountPoint.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+    if (dirFd < 0) {
+        return Failure(FileWriteStep::Open, errno, 0);
+    }
+    CCloseOnExit folder(m_Calls, dirFd);
+    struct stat folderStatus {};
+    if (m_Calls.Fstat(dirFd, folderStatus) != 0) {
+        return Failure(FileWriteStep::Open, errno, 0);
+    }
+    if (static_cast<std::uint64_t>(folderStatus.st_dev) != *volume.FileSystemId) {
+        return NotTheListedVolume("the folder is on another file system");
+    }
+    const int fd = m_Calls.OpenAt(dirFd, name.c_str(), kOpenForWriting, kNewFileMode);
+    if (fd < 0) {
+        return OpenFailureAt(dirFd, name, errno);
+    }
+    return WriteOpenedFile(fd, volume.FileSystemId, bytes);
+}
+
+FileWriteResult CPosixFileWriter::WriteOpenedFile(int fd, std::optional<std::uint64_t> fileSystemId,
+                                                  std::span<const std::uint8_t> bytes) {
     CCloseOnExit file(m_Calls, fd);
     struct stat status {};
     if (m_Calls.Fstat(fd, status) != 0) {
@@ -133,6 +182,11 @@ FileWriteResult CPosixFileWriter::WriteWholeFile(const std::filesystem::path& pa
     }
     if (!S_ISREG(status.st_mode)) {
         return NotRegularFile(NonRegularKind(status.st_mode));
+    }
+    // A name on the volume's folder can still lead elsewhere: a folder mounted over the file's
+    // own name. Nothing has been emptied or written yet.
+    if (fileSystemId && static_cast<std::uint64_t>(status.st_dev) != *fileSystemId) {
+        return NotTheListedVolume("the file is on another file system");
     }
     // Up to here an earlier file of this name is as it was.
     if (m_Calls.TruncateToEmpty(fd) != 0) {

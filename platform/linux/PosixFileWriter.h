@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 
 #include "platform/FileWriter.h"
@@ -38,9 +39,19 @@ public:
 
     FileWriteResult WriteWholeFile(const std::filesystem::path& path,
                                    std::span<const std::uint8_t> bytes) override;
+    // Opens the mount point as a folder, checks that its st_dev is volume.FileSystemId, creates
+    // `name` with openat relative to that descriptor and checks the new file's st_dev too. A
+    // volume without an identity is written by path, as WriteWholeFile does.
+    FileWriteResult WriteFileOnVolume(const VolumeInfo& volume, const std::filesystem::path& name,
+                                      std::span<const std::uint8_t> bytes) override;
 
 private:
+    // `fd` is the file just opened for writing (closed here whatever happens); `fileSystemId`,
+    // when set, is the identity the file must carry.
+    FileWriteResult WriteOpenedFile(int fd, std::optional<std::uint64_t> fileSystemId,
+                                    std::span<const std::uint8_t> bytes);
     FileWriteResult OpenFailure(const std::filesystem::path& path, int error);
+    FileWriteResult OpenFailureAt(int dirFd, const std::filesystem::path& name, int error);
 
     CPosixFileCalls& m_Calls;
 };

@@ -25,18 +25,61 @@ std::errc ErrcFromWin32(DWORD error) {
     }
 }
 
+HANDLE AsHandle(std::intptr_t handle) {
+    return reinterpret_cast<HANDLE>(handle);
+}
+
 }  // namespace
 
-std::error_code OpenForReadingError(const std::filesystem::path& path) {
-    // Sharing as the engine reads it later: another program may have the image open.
+CReadableFile::CReadableFile(const std::filesystem::path& path) {
+    // Sharing as other programs expect: one may have the image open. A folder does not open
+    // without backup semantics (access denied, as before); a pipe or a device opens without
+    // waiting, and its type tells it apart below.
     const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        return std::make_error_code(ErrcFromWin32(::GetLastError()));
+        m_Error = std::make_error_code(ErrcFromWin32(::GetLastError()));
+        return;
     }
-    ::CloseHandle(file);
-    return {};
+    LARGE_INTEGER size{};
+    if (::GetFileType(file) != FILE_TYPE_DISK || !::GetFileSizeEx(file, &size)) {
+        m_bNotRegularFile = true;
+        ::CloseHandle(file);
+        return;
+    }
+    m_Handle = reinterpret_cast<std::intptr_t>(file);
+    m_Size = static_cast<std::uint64_t>(size.QuadPart);
+}
+
+CReadableFile::~CReadableFile() {
+    if (IsOpen()) {
+        ::CloseHandle(AsHandle(m_Handle));
+    }
+}
+
+std::size_t CReadableFile::Read(std::span<std::uint8_t> into, std::error_code& error) {
+    error.clear();
+    if (!IsOpen()) {
+        error = std::make_error_code(std::errc::bad_file_descriptor);
+        return 0;
+    }
+    std::size_t done = 0;
+    while (done < into.size()) {
+        constexpr std::size_t kMostPerCall = 1U << 30;
+        const std::size_t rest = into.size() - done;
+        const DWORD asked = static_cast<DWORD>(rest < kMostPerCall ? rest : kMostPerCall);
+        DWORD got = 0;
+        if (!::ReadFile(AsHandle(m_Handle), into.data() + done, asked, &got, nullptr)) {
+            error = std::make_error_code(ErrcFromWin32(::GetLastError()));
+            break;
+        }
+        if (got == 0) {
+            break;
+        }
+        done += got;
+    }
+    return done;
 }
 
 }  // namespace tarvex

@@ -97,9 +97,18 @@ TEST_F(PromptDlgTest, ButtonsByMode) {
 TEST_F(PromptDlgTest, EveryTextFitsThePanel) {
     StartWindow();
     for (const LanguageId language : {kLanguageEnglishUs, kLanguageChineseSimplifiedPrc}) {
-        for (const std::int32_t index : {kTextOpenFileError, kTextConfirmBetaVersion, kTextSuccess,
-                                         kTextFailure, kTextDevicePermissionDenied}) {
-            auto answer = AskFromWorker(LoadLocalizedString(index, language), kPromptNotice);
+        // A drive copy's reason goes below the failure text.
+        for (const std::int32_t index :
+             {kTextOpenFileError, kTextConfirmBetaVersion, kTextSuccess, kTextFailure,
+              kTextDevicePermissionDenied, kTextDeviceBusy, kTextNoVolumeOfTheDevicesSize,
+              kTextVolumeNotMounted, kTextDeviceLeftBeforeItsVolume, kTextVolumeFull,
+              kTextVolumeReadOnly, kTextVolumeWriteDenied, kTextVolumeWriteBroke,
+              kTextVolumeNoLongerThere, kTextCopyNameTaken, kTextVolumeWriteFailed}) {
+            const bool reason = index >= kTextNoVolumeOfTheDevicesSize;
+            const std::string shown = reason ? LoadLocalizedString(kTextFailure, language) + "\n" +
+                                                   LoadLocalizedString(index, language)
+                                             : LoadLocalizedString(index, language);
+            auto answer = AskFromWorker(shown, kPromptNotice);
             CPromptDlg* prompt = WaitForWindow<CPromptDlg>();
             ASSERT_NE(prompt, nullptr);
             QLabel& text = *prompt->TextControl();

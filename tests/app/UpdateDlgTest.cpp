@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <functional>
 #include <thread>
 
 #include "hid/DeviceIdentity.h"
@@ -327,7 +328,7 @@ public:
 class COneVolume final : public CVolumeList {
 public:
     std::vector<VolumeInfo> ListVolumes() override {
-        return {VolumeInfo{"/media/device", "/dev/sdz1", 0x1A000, {}}};
+        return {VolumeInfo{"/media/device", "/dev/sdz1", 0x1A000, {}, {}}};
     }
     // The virtual drive-mode device has no block device: its volume is found by size alone.
     bool CanFindVolumesOf(const std::string&) override { return false; }
@@ -345,6 +346,94 @@ TEST_F(UpdateDlgTest, ClosingDuringADriveCopyWaitsForTheCopyAndEndsCleanly) {
     ASSERT_TRUE(ProcessUntil([&] { return writer.Writes.load() > 0; }));
     ExpectClosedCleanly(*m_pDlg, *m_pEngine);
     EXPECT_FALSE(m_pEngine->DriveCopyRunActive());
+}
+
+// The device's own volume, not mounted until the test says so.
+class CLateVolume final : public CVolumeList {
+public:
+    explicit CLateVolume(std::string device) : m_Device(std::move(device)) {}
+    std::atomic<bool> Mounted{false};
+    std::atomic<int> Listings{0};
+    std::vector<VolumeInfo> ListVolumes() override {
+        ++Listings;
+        if (!Mounted.load()) {
+            return {};
+        }
+        return {VolumeInfo{"/media/device", "/dev/sdz1", 0x1A000, m_Device, {}}};
+    }
+    bool CanFindVolumesOf(const std::string& device) override { return device == m_Device; }
+
+private:
+    const std::string m_Device;
+};
+
+const std::string kVirtualDriveModeDevice = "virtual:usb-3a7e:6a01";
+
+// While a drive copy waits for the device's volume, the window says so where the instructions
+// were, and goes back to them once the copy has been made.
+TEST_F(UpdateDlgTest, TheWaitForTheDevicesVolumeShowsInTheWindow) {
+    CSlowFileWriter writer;
+    CLateVolume volumes(kVirtualDriveModeDevice);
+    m_DriveCopy = DriveCopyServices{&volumes, &m_Usb, &writer, {}};
+    m_Usb.AddDevice(kTargetVendorId, kDriveModeProductIds[0]);
+    const auto image = WriteImage({});
+    StartWindow();
+    const QString instructions = m_pDlg->InstructionText()->text();
+    ClickUpdateButton();
+    ChooseFile(image);
+    EXPECT_TRUE(ProcessUntil([&] {
+        return m_pDlg->InstructionText()->text() ==
+               QStringLiteral(
+                   "Waiting for the device's volume to be mounted (at most 30 s)...\n"
+                   "The copy starts by itself once it is.");
+    })) << m_pDlg->InstructionText()->text().toStdString();
+    EXPECT_EQ(writer.Writes.load(), 0);
+
+    volumes.Mounted.store(true);
+    QMessageBox* box = WaitForWindow<QMessageBox>();
+    ASSERT_NE(box, nullptr);
+    EXPECT_TRUE(ProcessUntil([&] { return m_pDlg->InstructionText()->text() == instructions; }));
+    box->button(QMessageBox::Ok)->click();
+    ASSERT_TRUE(WaitForWorkersToEnd());
+    EXPECT_EQ(m_pEngine->LastRunOutcome(), UpdateOutcome::Succeeded);
+    EXPECT_EQ(m_pDlg->InstructionText()->text(), instructions);
+}
+
+// A failed drive copy says why in the window, below the failure text, in the user's language.
+TEST_F(UpdateDlgTest, AFailedDriveCopySaysWhyInThePrompt) {
+    const struct {
+        LanguageId Language;
+        const char* Expected;
+    } cases[] = {
+        {kLanguageEnglishUs,
+         "Firmware update failure\nThe device's volume was not mounted in time. Mount it, then "
+         "try again."},
+        {kLanguageChineseSimplifiedPrc,
+         "固件更新失败\n设备的磁盘未能及时挂载。请挂载它，然后重试。"},
+    };
+    m_Usb.AddDevice(kTargetVendorId, kDriveModeProductIds[0]);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Language);
+        CSlowFileWriter writer;
+        CLateVolume volumes(kVirtualDriveModeDevice);
+        m_Language = CFixedUiLanguage(c.Language);
+        m_DriveCopy = DriveCopyServices{&volumes, &m_Usb, &writer, {}};
+        m_DriveCopy.VolumeWaitLimit = 300ms;
+        const auto image = WriteImage({});
+        StartWindow();
+        ClickUpdateButton();
+        ChooseFile(image);
+        CPromptDlg* notice = WaitForWindow<CPromptDlg>();
+        ASSERT_NE(notice, nullptr);
+        EXPECT_EQ(notice->TextControl()->text(), QString::fromUtf8(c.Expected));
+        notice->OnCommand(kPromptOkControl);
+        ASSERT_TRUE(WaitForWorkersToEnd());
+        EXPECT_EQ(m_pEngine->LastRunOutcome(), UpdateOutcome::Failed);
+        EXPECT_EQ(writer.Writes.load(), 0);
+        CloseWindow();
+        m_pEngine.reset();
+        m_pDlg.reset();
+    }
 }
 
 TEST_F(UpdateDlgTest, ADriveCopyEndsWithTheSuccessBox) {
@@ -430,6 +519,77 @@ TEST_F(UpdateDlgTest, ThePromptReadsAsItsTextAndItsButtonsAsTheirWords) {
     EXPECT_EQ(AccessibleName(prompt->CancelButton()), QStringLiteral("CANCEL"));
     prompt->OnCommand(kPromptCancelControl);
     worker.join();
+}
+
+// The notice has one button, OK, and a screen reader must find it by its word as in a question.
+TEST_F(UpdateDlgTest, TheNoticesOkButtonReadsAsItsWord) {
+    StartWindow();
+    std::thread worker([&] { m_pDlg->ShowPrompt("Firmware update failure", kPromptNotice); });
+    CPromptDlg* prompt = WaitForWindow<CPromptDlg>();
+    ASSERT_NE(prompt, nullptr);
+    EXPECT_EQ(prompt->CancelButton(), nullptr);
+    ASSERT_NE(prompt->OkButton(), nullptr);
+    EXPECT_EQ(AccessibleName(prompt->OkButton()), QStringLiteral("OK"));
+    EXPECT_EQ(AccessibleRole(prompt->OkButton()), QAccessible::Button);
+    prompt->OnCommand(kPromptOkControl);
+    worker.join();
+}
+
+// --- the button belongs to the engine ---
+
+// Closing a prompt or the success box is not the end of a run: the button stays as the engine
+// left it, whatever closed the window and however it was answered.
+TEST_F(UpdateDlgTest, ClosingAPromptOrTheSuccessBoxLeavesTheButtonAlone) {
+    StartWindow();
+    m_pDlg->EnableUpdateButton(false);
+    ASSERT_TRUE(ProcessUntil([&] { return !m_pDlg->UpdateButton()->isEnabled(); }));
+    const auto closePrompt = [](int control) {
+        return [control] {
+            CPromptDlg* prompt = WaitForWindow<CPromptDlg>();
+            ASSERT_NE(prompt, nullptr);
+            prompt->OnCommand(control);
+        };
+    };
+    const struct {
+        const char* Name;
+        std::function<void(CUpdateDlg&)> Show;  // on a worker
+        std::function<void()> Close;            // on the window's thread
+    } cases[] = {
+        {"notice, OK",
+         [](CUpdateDlg& dlg) { dlg.ShowPrompt("Firmware update failure", kPromptNotice); },
+         closePrompt(kPromptOkControl)},
+        {"question, OK",
+         [](CUpdateDlg& dlg) { dlg.ShowPrompt("Update firmware version: V1.15", kPromptQuestion); },
+         closePrompt(kPromptOkControl)},
+        {"question, CANCEL",
+         [](CUpdateDlg& dlg) { dlg.ShowPrompt("Update firmware version: V1.15", kPromptQuestion); },
+         closePrompt(kPromptCancelControl)},
+        {"failure with its reason",
+         [](CUpdateDlg& dlg) {
+             dlg.ShowFailureNotice("Firmware update failure", "The device's volume is full.");
+         },
+         closePrompt(kPromptOkControl)},
+        {"success box",
+         [](CUpdateDlg& dlg) {
+             dlg.ShowSuccessBox("Firmware upgraded successful!", "Tarvex Update");
+         },
+         [] {
+             QMessageBox* box = WaitForWindow<QMessageBox>();
+             ASSERT_NE(box, nullptr);
+             box->button(QMessageBox::Ok)->click();
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        std::thread worker([&] { c.Show(*m_pDlg); });
+        c.Close();
+        worker.join();
+        // Whatever the closing posted to the window's thread has been applied once this, posted
+        // after it, has.
+        m_pDlg->SetVersionText(c.Name);
+        ASSERT_TRUE(ProcessUntil([&] { return m_pDlg->VersionText()->text() == c.Name; }));
+        EXPECT_FALSE(m_pDlg->UpdateButton()->isEnabled()) << "the button came back";
+    }
 }
 
 // --- dragging ---

@@ -1,7 +1,8 @@
 // Screenshots of the window's states, taken from a real X server (scripts/screenshots.sh runs
-// this under Xvfb): the main dialog idle, with the device attached, mid-transfer, and the
-// prompt as a question, as a notice, with its OK button under the pointer, and with the
-// longest notice; in English and in Chinese. Each picture is what the X server shows: the
+// this under Xvfb): the main dialog idle, with the device attached, mid-transfer, waiting for a
+// drive-mode device's volume, and the prompt as a question, as a notice, with its OK button
+// under the pointer, with the longest notice and with a failed copy's reason; in English and in
+// Chinese. Each picture is what the X server shows: the
 // screen's pixels, not a rendering of the widgets into an image.
 
 #include <QCursor>
@@ -132,6 +133,25 @@ TEST_P(WindowShots, Prompts) {
     Shoot("prompt-busy");
     WaitForWindow<CPromptDlg>()->OnCommand(kPromptOkControl);
     busy.get();
+}
+
+// A drive copy: the window while it waits for the device's volume, and a failed copy's notice
+// with its longest reason.
+TEST_P(WindowShots, DriveCopy) {
+    StartWindow(QPoint(120, 90));
+    m_pDlg->ShowDriveVolumeWait(std::chrono::seconds(30));
+    ASSERT_TRUE(ProcessUntil([&] {
+        return m_pDlg->InstructionText()->text().contains(QStringLiteral("30"));
+    }));
+    Shoot("main-volume-wait");
+
+    auto failed = std::async(std::launch::async, [this] {
+        return m_pDlg->ShowFailureNotice(Text(kTextFailure), Text(kTextNoVolumeOfTheDevicesSize));
+    });
+    ASSERT_NE(WaitForWindow<CPromptDlg>(), nullptr);
+    Shoot("prompt-copy-failure");
+    WaitForWindow<CPromptDlg>()->OnCommand(kPromptOkControl);
+    failed.get();
 }
 
 INSTANTIATE_TEST_SUITE_P(Languages, WindowShots,

@@ -52,8 +52,8 @@ protected:
             std::filesystem::create_directories(Root() / name);
         }
         m_Volumes.SetVolumes({
-            {Root() / "volume-big", "big", 1 << 30, {}},
-            {Root() / "volume-a", "a", kImageDriveCapacity, {}},
+            {Root() / "volume-big", "big", 1 << 30, {}, {}},
+            {Root() / "volume-a", "a", kImageDriveCapacity, {}, {}},
         });
         m_Services =
             DriveCopyServices{&m_Volumes, &m_Usb, &m_Writer, Root() / "cache" / "tarvex-update"};
@@ -191,14 +191,17 @@ TEST_F(DriveCopyEngineTest, AnImageThatCannotTellItsLeadSizeIsRefused) {
 
 TEST_F(DriveCopyEngineTest, NoMatchingVolumeCopiesNothingAndSaysSo) {
     m_Volumes.SetVolumes({
-        {Root() / "volume-a", "a", kImageDriveCapacity - 1, {}},
-        {Root() / "volume-b", "b", kImageDriveCapacity + 1024, kOwnUsbPath},
+        {Root() / "volume-a", "a", kImageDriveCapacity - 1, {}, {}},
+        {Root() / "volume-b", "b", kImageDriveCapacity + 1024, kOwnUsbPath, {}},
     });
     UseImage(0x0010);
     ASSERT_EQ(Run(), UpdateOutcome::Failed);
     EXPECT_THAT(Notices(m_View), ElementsAre(kFailure));
     EXPECT_TRUE(m_View.SuccessBoxes().empty());
     EXPECT_EQ(m_pEngine->LastDriveCopyFailure(), DriveCopyFailure::NoMatchingVolume);
+    EXPECT_THAT(m_View.FailureReasons(),
+                ElementsAre("No mounted volume has the device's size (104 KiB). Mount the "
+                            "device's volume, then try again."));
     EXPECT_FALSE(OnVolume("volume-a"));
     EXPECT_FALSE(OnVolume("volume-b"));
     // Only the kept copy was written: nothing went to the current folder or anywhere else.
@@ -258,13 +261,24 @@ TEST_F(DriveCopyEngineTest, AFailedCopyIsReportedWithItsReasonAndLeavesNoPartial
         FileWriteStep step;
         FileWriteError error;
         bool earlierCopyRemains;  // a failed open never touched the file already there
+        const char* reason;       // what the window says below the failure text
     } cases[] = {
-        {FileWriteStep::Open, FileWriteError::ReadOnly, true},
-        {FileWriteStep::Open, FileWriteError::NotRegularFile, true},
-        {FileWriteStep::Write, FileWriteError::NoSpace, false},
-        {FileWriteStep::Write, FileWriteError::DeviceGone, false},
-        {FileWriteStep::Flush, FileWriteError::IoError, false},
-        {FileWriteStep::Close, FileWriteError::IoError, false},
+        {FileWriteStep::Open, FileWriteError::ReadOnly, true, "The device's volume is read-only."},
+        {FileWriteStep::Open, FileWriteError::NotRegularFile, true,
+         "On the device's volume, 1.dat is not a regular file."},
+        {FileWriteStep::Open, FileWriteError::PermissionDenied, true,
+         "Writing onto the device's volume is not permitted."},
+        {FileWriteStep::Open, FileWriteError::NotTheListedVolume, true,
+         "The device's volume was unmounted or covered by another mount before the copy."},
+        {FileWriteStep::Write, FileWriteError::NoSpace, false, "The device's volume is full."},
+        {FileWriteStep::Write, FileWriteError::DeviceGone, false,
+         "The device went away or failed during the copy."},
+        {FileWriteStep::Flush, FileWriteError::IoError, false,
+         "The device went away or failed during the copy."},
+        {FileWriteStep::Close, FileWriteError::IoError, false,
+         "The device went away or failed during the copy."},
+        {FileWriteStep::Flush, FileWriteError::Other, false,
+         "The copy could not be written onto the device's volume."},
     };
     const std::vector<std::uint8_t> earlier(100, 0xEE);
     for (const auto& c : cases) {
@@ -282,6 +296,8 @@ TEST_F(DriveCopyEngineTest, AFailedCopyIsReportedWithItsReasonAndLeavesNoPartial
             std::vector<std::string>(notices.begin() + static_cast<std::ptrdiff_t>(noticesBefore),
                                      notices.end()),
             ElementsAre(kFailure));
+        ASSERT_FALSE(m_View.FailureReasons().empty());
+        EXPECT_EQ(m_View.FailureReasons().back(), c.reason);
         if (c.earlierCopyRemains) {
             EXPECT_EQ(OnVolume("volume-a"), earlier);
         } else {
@@ -376,6 +392,60 @@ TEST_F(DriveCopyEngineTest, TheButtonIsOffForTheRunAndASecondPressStartsNothing)
     EXPECT_FALSE(m_pEngine->DriveCopyRunActive());
     EXPECT_EQ(Run(), UpdateOutcome::Succeeded);  // and the next press works
 }
+
+// The run holds its slot until its result message has closed: no press starts a second run
+// and no device notice brings the button back meanwhile. (Parameter: the message is the
+// failure notice, else the success box.)
+class DriveCopySlotTest : public DriveCopyEngineTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(DriveCopySlotTest, TheRunKeepsItsSlotUntilItsResultMessageCloses) {
+    const bool failing = GetParam();
+    if (failing) {
+        m_Volumes.SetVolumes({{Root() / "volume-big", "big", 1 << 30, {}, {}}});
+    }
+    UseImage(0x0010);
+    std::promise<void> entered;
+    std::promise<void> closed;
+    std::shared_future<void> closedFuture = closed.get_future().share();
+    std::once_flag enteredOnce;
+    const auto block = [&] {
+        std::call_once(enteredOnce, [&] { entered.set_value(); });
+        closedFuture.wait();
+    };
+    m_View.OnNotice = [&](const std::string&) { block(); };
+    m_View.OnSuccessBox = block;
+    MakeEngine();
+    ASSERT_TRUE(m_pEngine->OnUsbUpdate());
+    if (entered.get_future().wait_for(kRunBound) != std::future_status::ready) {
+        closed.set_value();
+        FAIL() << "the run's result message never came";
+    }
+
+    const std::size_t buttons = m_View.Buttons().size();
+    const bool heldDuring = m_pEngine->RunInProgress();
+    m_pEngine->OnDeviceChange(kDeviceNodesChanged);
+    m_pEngine->RefreshDeviceState();
+    const bool secondRun = m_pEngine->OnUsbUpdate();
+    const auto during = m_View.Buttons();
+    const std::size_t runsEndedDuring = m_View.RunsEnded();
+    closed.set_value();
+
+    EXPECT_TRUE(heldDuring) << "the slot was free while the result message was open";
+    EXPECT_FALSE(secondRun) << "a press while the result message was open started a run";
+    EXPECT_TRUE(std::none_of(during.begin() + static_cast<std::ptrdiff_t>(buttons), during.end(),
+                             [](bool enabled) { return enabled; }))
+        << "the button came back while the result message was open";
+    EXPECT_EQ(runsEndedDuring, 0U);
+    EXPECT_EQ(m_View.WaitForRunEnd(kRunBound),
+              failing ? UpdateOutcome::Failed : UpdateOutcome::Succeeded);
+    EXPECT_FALSE(m_pEngine->RunInProgress());
+    EXPECT_EQ(m_View.Buttons().back(), true);
+}
+
+INSTANTIATE_TEST_SUITE_P(ResultMessage, DriveCopySlotTest, ::testing::Bool(),
+                         [](const auto& param) {
+                             return param.param ? "FailureNotice" : "SuccessBox";
+                         });
 
 TEST_F(DriveCopyEngineTest, AfterTheDeviceLeftTheButtonStaysOff) {
     UseImage(0x0010);
@@ -475,16 +545,16 @@ protected:
         DriveCopyEngineTest::SetUp();
         m_Volumes.SetKnownUsbDevices({kOwnUsbPath});
         // A volume of the device's size that is not the device's, and earlier by mount point.
-        m_Volumes.SetVolumes({{Root() / "volume-a", "decoy", kImageDriveCapacity, {}}});
+        m_Volumes.SetVolumes({{Root() / "volume-a", "decoy", kImageDriveCapacity, {}, {}}});
     }
     VolumeInfo OwnVolume(std::uint64_t capacity = kImageDriveCapacity) const {
-        return VolumeInfo{Root() / "volume-b", "/dev/sdz1", capacity, kOwnUsbPath};
+        return VolumeInfo{Root() / "volume-b", "/dev/sdz1", capacity, kOwnUsbPath, {}};
     }
 };
 
 TEST_F(OwnVolumeTest, TheRunWaitsForTheDevicesOwnVolumeAndLeavesTheOtherAlone) {
     // Mounted while the run waits: unlisted for the first three looks.
-    m_Volumes.SetVolumesFrom(4, {{Root() / "volume-a", "decoy", kImageDriveCapacity, {}},
+    m_Volumes.SetVolumesFrom(4, {{Root() / "volume-a", "decoy", kImageDriveCapacity, {}, {}},
                                  OwnVolume(kImageDriveCapacity + 1000)});
     const auto image = UseImage(0x0010);
     ASSERT_EQ(Run(), UpdateOutcome::Succeeded);
@@ -516,13 +586,15 @@ TEST_F(OwnVolumeTest, AVolumeThatNeverComesFailsWithinTheLimitOrTheDeadline) {
         ASSERT_EQ(RunEndWithin(kMustNotBlock), UpdateOutcome::Failed);
         EXPECT_EQ(m_pEngine->LastDriveCopyFailure(), DriveCopyFailure::VolumeNotMounted);
         EXPECT_EQ(Notices(m_View).back(), kFailure);
+        EXPECT_EQ(m_View.FailureReasons().back(),
+                  "The device's volume was not mounted in time. Mount it, then try again.");
         EXPECT_FALSE(OnVolume("volume-a"));
         EXPECT_GE(m_Volumes.Calls(), 2U);  // it did look again
     }
 }
 
 TEST_F(OwnVolumeTest, TheOwnVolumeMustHaveTheDevicesSize) {
-    m_Volumes.SetVolumes({{Root() / "volume-a", "decoy", kImageDriveCapacity, {}},
+    m_Volumes.SetVolumes({{Root() / "volume-a", "decoy", kImageDriveCapacity, {}, {}},
                           OwnVolume(kImageDriveCapacity + 1024)});
     UseImage(0x0010);
     ASSERT_EQ(Run(), UpdateOutcome::Failed);
@@ -539,6 +611,8 @@ TEST_F(OwnVolumeTest, ADeviceThatLeavesEndsTheWait) {
     m_Volumes.SetKnownUsbDevices({});
     ASSERT_EQ(m_View.WaitForRunEnd(), UpdateOutcome::Failed);
     EXPECT_EQ(m_pEngine->LastDriveCopyFailure(), DriveCopyFailure::DeviceLeft);
+    EXPECT_THAT(m_View.FailureReasons(),
+                ElementsAre("The device went away before its volume was mounted."));
     EXPECT_FALSE(OnVolume("volume-a"));
 }
 
@@ -554,6 +628,41 @@ TEST_F(OwnVolumeTest, ShutdownEndsTheWaitAtOnceWithoutAMessage) {
     EXPECT_EQ(m_pEngine->LastRunOutcome(), UpdateOutcome::Cancelled);
     EXPECT_TRUE(Notices(m_View).empty());
     EXPECT_FALSE(OnVolume("volume-a"));
+}
+
+// A Ctrl-C that comes before 1.dat is opened on the volume (while the image is chosen, or
+// while the volume is looked for): nothing reaches the device, and the run ends as cancelled,
+// without a result message.
+TEST_F(DriveCopyEngineTest, AStopRequestBeforeTheCopyIsOpenedWritesNothing) {
+    std::atomic<bool> stop{false};
+    const auto requestStop = [&] { stop.store(true); };  // what the Ctrl-C handler does
+    const struct {
+        const char* Name;
+        std::function<void()> Arrange;
+    } cases[] = {
+        {"while the image is chosen", [&] { m_View.OnImageAsked = requestStop; }},
+        {"while the volume is looked for", [&] { m_Volumes.SetOnListing(requestStop); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        stop.store(false);
+        m_View.OnImageAsked = nullptr;
+        m_Volumes.SetOnListing(nullptr);
+        c.Arrange();
+        UseImage(0x0010);
+        MakeEngine();
+        m_pEngine->WatchStopRequest(stop);
+
+        ASSERT_TRUE(m_pEngine->OnUsbUpdate());
+        EXPECT_EQ(m_View.WaitForRunEnd(), UpdateOutcome::Cancelled);
+        EXPECT_FALSE(OnVolume("volume-a")) << "the copy was written after the stop request";
+        for (const auto& written : m_Writer.Written()) {
+            EXPECT_NE(written.parent_path(), Root() / "volume-a") << "the volume's copy was opened";
+        }
+        EXPECT_TRUE(m_View.SuccessBoxes().empty());
+        EXPECT_TRUE(Notices(m_View).empty());
+        m_pEngine.reset();
+    }
 }
 
 // The terminal program says that it waits for the volume, and Ctrl-C ends that wait: nothing

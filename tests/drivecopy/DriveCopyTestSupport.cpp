@@ -72,7 +72,20 @@ void CFakeVolumeList::SetKnownUsbDevices(std::vector<std::string> systemPaths) {
     m_KnownUsbDevices = std::move(systemPaths);
 }
 
+void CFakeVolumeList::SetOnListing(std::function<void()> onListing) {
+    std::lock_guard lock(m_Lock);
+    m_OnListing = std::move(onListing);
+}
+
 std::vector<VolumeInfo> CFakeVolumeList::ListVolumes() {
+    std::function<void()> onListing;
+    {
+        std::lock_guard lock(m_Lock);
+        onListing = m_OnListing;
+    }
+    if (onListing) {
+        onListing();
+    }
     std::lock_guard lock(m_Lock);
     ++m_Calls;
     m_Changed.notify_all();

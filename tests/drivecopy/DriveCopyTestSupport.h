@@ -52,6 +52,8 @@ public:
     // instead: a volume that gets mounted while a run waits for it.
     void SetVolumesFrom(std::size_t listing, std::vector<VolumeInfo> volumes);
     void SetKnownUsbDevices(std::vector<std::string> systemPaths);
+    // Called at every listing, before it answers, outside the list's lock.
+    void SetOnListing(std::function<void()> onListing);
     std::vector<VolumeInfo> ListVolumes() override;
     bool CanFindVolumesOf(const std::string& usbDeviceSystemPath) override;
     std::size_t Calls() const;
@@ -65,6 +67,7 @@ private:
     std::optional<std::pair<std::size_t, std::vector<VolumeInfo>>> m_Later;
     std::vector<std::string> m_KnownUsbDevices;
     std::size_t m_Calls = 0;
+    std::function<void()> m_OnListing;
 };
 
 // Writes through a real writer, but can fail a chosen step for files whose folder is named:

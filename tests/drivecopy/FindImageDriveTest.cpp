@@ -13,7 +13,7 @@ namespace tarvex::testing {
 namespace {
 
 VolumeInfo Volume(std::string mountPoint, std::uint64_t capacity, std::string usbDevice = {}) {
-    return VolumeInfo{std::move(mountPoint), "test", capacity, std::move(usbDevice)};
+    return VolumeInfo{std::move(mountPoint), "test", capacity, std::move(usbDevice), {}};
 }
 
 TEST(ImageDriveCapacityTest, OnlyTheKibibyteFrom104KiBMatches) {

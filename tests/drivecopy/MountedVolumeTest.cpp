@@ -20,8 +20,10 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <future>
 #include <sstream>
+#include <utility>
 
 #include "cli/CliApp.h"
 #include "hid/DeviceIdentity.h"
@@ -55,6 +57,7 @@ std::optional<VolumeInfo> FindVolume(const std::vector<VolumeInfo>& volumes,
 }
 
 // The real volume list over the disguised table, read anew at every listing like the real one.
+// The identities it reports are the mounts' real ones, as the real table would give them.
 class CDisguisedVolumeList final : public CVolumeList {
 public:
     explicit CDisguisedVolumeList(std::filesystem::path tablePath)
@@ -62,8 +65,20 @@ public:
     std::vector<VolumeInfo> ListVolumes() override {
         const std::string table = DisguisedMountTable();
         WriteBytes(m_TablePath, std::vector<std::uint8_t>(table.begin(), table.end()));
-        return CMountedVolumeList(m_TablePath).ListVolumes();
+        auto volumes = CMountedVolumeList(m_TablePath).ListVolumes();
+        for (auto& volume : volumes) {
+            if (volume.FileSystemId) {
+                volume.FileSystemId = UndisguisedFileSystemId(*volume.FileSystemId);
+            }
+        }
+        if (auto after = std::exchange(AfterListing, nullptr)) {
+            after();
+        }
+        return volumes;
     }
+    // Runs once, after the next listing has been read: what happens to the mounts between the
+    // listing and the copy.
+    std::function<void()> AfterListing;
     bool CanFindVolumesOf(const std::string&) override { return false; }
 
 private:
@@ -310,6 +325,86 @@ TEST_F(MountedVolumeTest, AReadOnlyVolumeFailsAndGetsNoCopy) {
     EXPECT_THAT(Notices(), ElementsAre(kFailure));
     EXPECT_TRUE(m_View.SuccessBoxes().empty());
     EXPECT_FALSE(std::filesystem::exists(device / "1.dat"));
+}
+
+// The volume was listed, then its folder stopped being that volume before the copy was
+// written: the copy must not land on whatever file system the folder's path leads to now.
+TEST_F(MountedVolumeTest, AVolumeThatIsNoLongerAtItsFolderGetsNoCopyAndTheRunFails) {
+    struct Case {
+        const char* Name;
+        const char* VolumeFolder;
+        // Changes the mounts after the listing; `volume` is where the device's volume was.
+        std::function<void(CScratchMounts&, const std::filesystem::path& volume)> Change;
+    };
+    const Case cases[] = {
+        {"unmounted, its folder left behind", "device",
+         [](CScratchMounts& mounts, const std::filesystem::path& volume) {
+             mounts.Unmount(volume);
+         }},
+        {"another file system mounted over its folder", "device",
+         [](CScratchMounts& mounts, const std::filesystem::path&) {
+             mounts.MountTmpfs("device", "size=1m");
+         }},
+        {"another file system mounted over a folder above it", "parent/device",
+         [](CScratchMounts& mounts, const std::filesystem::path& volume) {
+             mounts.MountTmpfs("parent", "size=1m");
+             std::filesystem::create_directories(volume);
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const auto volume = m_pMounts->MountTmpfs(c.VolumeFolder, "size=104k");
+        ASSERT_FALSE(volume.empty());
+        m_Volumes.AfterListing = [&] { c.Change(*m_pMounts, volume); };
+        UseImage(SampleImage(0x0100, 5));
+        const std::size_t noticesBefore = Notices().size();
+
+        ASSERT_EQ(RunEngine(), UpdateOutcome::Failed);
+        EXPECT_EQ(m_pEngine->LastDriveCopyFailure(), DriveCopyFailure::CopyFailed);
+        EXPECT_EQ(m_pEngine->LastDriveCopyWriteError(), FileWriteError::NotTheListedVolume);
+        EXPECT_EQ(Notices().size(), noticesBefore + 1);
+        EXPECT_EQ(Notices().back(), kFailure);
+        EXPECT_FALSE(std::filesystem::exists(volume / "1.dat"))
+            << "the copy landed on the file system now at the volume's folder";
+        m_pMounts.reset();
+        m_pMounts = std::make_unique<CScratchMounts>();
+    }
+    EXPECT_TRUE(m_View.SuccessBoxes().empty());
+}
+
+// The writer itself, against real mounts: the volume's identity is checked on the folder it
+// opens, and a volume still in place is written.
+TEST_F(MountedVolumeTest, TheWriterWritesOnlyOntoTheFileSystemItWasGiven) {
+    const auto device = m_pMounts->MountTmpfs("device", "size=104k");
+    const auto other = m_pMounts->MountTmpfs("other", "size=104k");
+    const auto listed = FindVolume(m_Volumes.ListVolumes(), device);
+    ASSERT_TRUE(listed);
+    ASSERT_TRUE(listed->FileSystemId);
+    const std::vector<std::uint8_t> bytes{1, 2, 3};
+
+    VolumeInfo elsewhere = *listed;
+    elsewhere.MountPoint = other;
+    const FileWriteResult refused = m_Writer.WriteFileOnVolume(elsewhere, "1.dat", bytes);
+    EXPECT_EQ(refused.Error, FileWriteError::NotTheListedVolume);
+    EXPECT_EQ(refused.FailedAt, FileWriteStep::Open);
+    EXPECT_FALSE(std::filesystem::exists(other / "1.dat"));
+
+    const FileWriteResult written = m_Writer.WriteFileOnVolume(*listed, "1.dat", bytes);
+    EXPECT_TRUE(written.Ok()) << written.Message;
+    EXPECT_EQ(ReadBytes(device / "1.dat"), bytes);
+
+    // The folder is the volume, but its 1.dat has a file of another file system mounted over it.
+    const std::vector<std::uint8_t> foreign{9, 9, 9, 9};
+    WriteBytes(other / "foreign.dat", foreign);
+    ASSERT_EQ(::mount((other / "foreign.dat").c_str(), (device / "1.dat").c_str(), nullptr, MS_BIND,
+                      nullptr),
+              0)
+        << std::strerror(errno);
+    const FileWriteResult covered = m_Writer.WriteFileOnVolume(*listed, "1.dat", bytes);
+    ::umount2((device / "1.dat").c_str(), MNT_DETACH);
+    EXPECT_EQ(covered.Error, FileWriteError::NotTheListedVolume);
+    EXPECT_EQ(ReadBytes(other / "foreign.dat"), foreign)
+        << "the file mounted over 1.dat was written";
 }
 
 struct ProgramRun {

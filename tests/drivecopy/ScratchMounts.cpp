@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -17,6 +18,8 @@ namespace tarvex::testing {
 namespace {
 
 constexpr const char* kTmpfsSource = "tarvex-test";
+// The major a disguised line shows instead of a tmpfs's 0.
+constexpr unsigned kDisguisedMajor = 240;
 
 std::string SystemError(const char* what) {
     return std::string(what) + ": " + std::strerror(errno);
@@ -91,6 +94,21 @@ std::filesystem::path CScratchMounts::MountTmpfs(const std::string& name,
     return mountPoint;
 }
 
+void CScratchMounts::Unmount(const std::filesystem::path& mountPoint) {
+    if (::umount2(mountPoint.c_str(), 0) != 0) {
+        ASSERT_EQ(::umount2(mountPoint.c_str(), MNT_DETACH), 0)
+            << SystemError("umount") << " of " << mountPoint;
+    }
+}
+
+std::uint64_t UndisguisedFileSystemId(std::uint64_t listed) {
+    const auto device = static_cast<dev_t>(listed);
+    if (major(device) != kDisguisedMajor) {
+        return listed;
+    }
+    return static_cast<std::uint64_t>(makedev(0, minor(device)));
+}
+
 std::filesystem::path CScratchMounts::BindMount(const std::filesystem::path& source,
                                                 const std::string& name) {
     const auto mountPoint = m_Root / name;
@@ -117,7 +135,7 @@ std::string DisguisedMountTable() {
             const std::size_t first = line.find(' ');
             const std::size_t second = line.find(' ', first + 1);
             if (line.compare(second + 1, 2, "0:") == 0) {
-                line.replace(second + 1, 1, "240");
+                line.replace(second + 1, 1, std::to_string(kDisguisedMajor));
             }
         }
         table += line + '\n';

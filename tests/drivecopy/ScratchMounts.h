@@ -6,6 +6,7 @@
 // test running at the same time) and vanish with the process even if it dies before unmounting.
 // Child processes it starts see them. Needs root (CAP_SYS_ADMIN); otherwise Unavailable says why.
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -33,6 +34,8 @@ public:
     // empty (and a test failure) when the mount fails.
     std::filesystem::path MountTmpfs(const std::string& name, const std::string& options,
                                      bool readOnly = false);
+    // Unmounts what was mounted at `mountPoint` (lazily if it is busy), leaving its folder.
+    void Unmount(const std::filesystem::path& mountPoint);
     // Bind-mounts the folder `source` on a new folder `name`; empty (and a failure) if it fails.
     std::filesystem::path BindMount(const std::filesystem::path& source, const std::string& name);
     const std::filesystem::path& Root() const { return m_Root; }
@@ -48,6 +51,10 @@ private:
 // table lies: the mount points are real, so sizes, free space and read-only flags are the
 // tmpfs's own.
 std::string DisguisedMountTable();
+
+// The real device number (st_dev) of a scratch tmpfs whose disguised table line gave it
+// `listed`; any other number as it is.
+std::uint64_t UndisguisedFileSystemId(std::uint64_t listed);
 
 // Fills the volume at `mountPoint` until it is full, then frees `pagesLeftFree` pages again.
 void FillVolume(const std::filesystem::path& mountPoint, unsigned pagesLeftFree);

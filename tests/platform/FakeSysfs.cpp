@@ -78,7 +78,8 @@ CFakeSysfs::CFakeSysfs() {
         return;
     }
     m_bMounted = true;
-    for (const char* folder : {"devices", "bus/usb/devices", "bus/hid/devices", "class/hidraw"}) {
+    for (const char* folder : {"devices", "bus/usb/devices", "bus/hid/devices", "class/hidraw",
+                               "class/block", "dev/block"}) {
         std::filesystem::create_directories(kSysfs / folder);
     }
     if (const char* before = std::getenv(kVerifySysfsVariable)) {
@@ -154,6 +155,21 @@ void CFakeSysfs::AddHidDevice(const std::filesystem::path& parent, std::uint16_t
     const auto node = "hidraw" + std::to_string(hidrawNumber);
     AddDevice(hid / "hidraw" / node, "class/hidraw",
               "MAJOR=240\nMINOR=" + std::to_string(hidrawNumber) + "\nDEVNAME=" + node + "\n");
+}
+
+std::filesystem::path CFakeSysfs::AddBlockDevice(const std::filesystem::path& parent,
+                                                 const std::string& name, unsigned major,
+                                                 unsigned minor, const std::string& devType) {
+    // A partition sits in its disk's folder; a disk in the "block" folder of its parent.
+    const auto folder = devType == "partition" ? parent : parent / "block";
+    const auto number = std::to_string(major) + ":" + std::to_string(minor);
+    const auto path =
+        AddDevice(folder / name, "class/block",
+                  "MAJOR=" + std::to_string(major) + "\nMINOR=" + std::to_string(minor) +
+                      "\nDEVNAME=" + name + "\nDEVTYPE=" + devType + "\n");
+    WriteFile(path / "dev", number + "\n");
+    MakeRelativeLink(path, kSysfs / "dev" / "block" / number);
+    return path;
 }
 
 void FakeSysfsTest::SetUp() {

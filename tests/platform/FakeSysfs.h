@@ -58,6 +58,13 @@ public:
                       const std::vector<std::uint8_t>& reportDescriptor,
                       const std::string& uniq = {});
 
+    // A block device `name` (such as "sdb", or "sdb1" below it) at `parent`/block/`name` with the
+    // device number major:minor, reachable as /sys/dev/block/major:minor as the kernel links it.
+    // `devType` is "disk" or "partition". Returns its sysfs path.
+    std::filesystem::path AddBlockDevice(const std::filesystem::path& parent,
+                                         const std::string& name, unsigned major, unsigned minor,
+                                         const std::string& devType);
+
 private:
     // Makes a device folder with its uevent text and "subsystem" link, and lists it in
     // `subsystemFolder` (such as "bus/usb" or "class/hidraw").

@@ -18,15 +18,15 @@ using testing::LoginServiceMode;
 constexpr const char* kWho = "Tarvex Update";
 constexpr const char* kWhy = "Updating the firmware of a device";
 
-TEST(LogindSleepInhibitor, BlocksSleepAndIdleUntilTheBlockIsDestroyed) {
+TEST(LogindSleepInhibitor, BlocksSleepIdleAndTheLidSwitchUntilTheBlockIsDestroyed) {
     CLogindStandIn logind;
     ASSERT_EQ(logind.Problem(), "");
     CLogindSleepInhibitor inhibitor(logind.BusAddress());
 
     SleepBlockResult result = inhibitor.BlockSleep(kWho, kWhy);
     ASSERT_TRUE(result.Held()) << ToString(result.Error) << ": " << result.Message;
-    EXPECT_EQ(logind.NextEvent(),
-              "inhibit 1 sleep:idle|Tarvex Update|" + std::string(kWhy) + "|block");
+    EXPECT_EQ(logind.NextEvent(), "inhibit 1 sleep:idle:handle-lid-switch|Tarvex Update|" +
+                                      std::string(kWhy) + "|block");
     // The connection that asked is closed by now; the descriptor alone keeps the lock.
     EXPECT_EQ(logind.NextEvent(std::chrono::milliseconds(300)), CLogindStandIn::kNoEvent)
         << "the lock ended while the block was held";
@@ -57,8 +57,10 @@ TEST(LogindSleepInhibitor, TwoBlocksAreTwoLocks) {
     SleepBlockResult first = inhibitor.BlockSleep(kWho, "first");
     SleepBlockResult second = inhibitor.BlockSleep(kWho, "second");
     ASSERT_TRUE(first.Held() && second.Held());
-    EXPECT_EQ(logind.NextEvent(), "inhibit 1 sleep:idle|Tarvex Update|first|block");
-    EXPECT_EQ(logind.NextEvent(), "inhibit 2 sleep:idle|Tarvex Update|second|block");
+    EXPECT_EQ(logind.NextEvent(),
+              "inhibit 1 sleep:idle:handle-lid-switch|Tarvex Update|first|block");
+    EXPECT_EQ(logind.NextEvent(),
+              "inhibit 2 sleep:idle:handle-lid-switch|Tarvex Update|second|block");
     second.Block.reset();
     EXPECT_EQ(logind.NextEvent(), "released 2");
     first.Block.reset();

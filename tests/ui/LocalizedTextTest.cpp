@@ -57,6 +57,28 @@ const std::vector<ExpectedText>& ExpectedTexts() {
          "The device is busy with another update: another program is updating it. Try again "
          "once that update has finished."},
         {42, "正在升级设备固件", "Updating the firmware of a device"},
+        {43, JoinCrLf({"正在等待设备的磁盘被挂载（最多 %d 秒）……", "挂载后将自动开始复制。"}),
+         JoinCrLf({"Waiting for the device's volume to be mounted (at most %d s)...",
+                   "The copy starts by itself once it is."})},
+        {44, "没有已挂载的磁盘与设备的大小（104 KiB）相符。请挂载设备的磁盘，然后重试。",
+         "No mounted volume has the device's size (104 KiB). Mount the device's volume, then "
+         "try again."},
+        {45, "设备的磁盘未能及时挂载。请挂载它，然后重试。",
+         "The device's volume was not mounted in time. Mount it, then try again."},
+        {46, "设备在其磁盘挂载之前已断开。", "The device went away before its volume was mounted."},
+        {47, "设备的磁盘已满。", "The device's volume is full."},
+        {48, "设备的磁盘为只读。", "The device's volume is read-only."},
+        {49, "没有写入设备磁盘的权限。", "Writing onto the device's volume is not permitted."},
+        {50, "写入时设备已断开或出错。", "The device went away or failed during the copy."},
+        {51, "写入前设备的磁盘已被卸载，或被其他挂载覆盖。",
+         "The device's volume was unmounted or covered by another mount before the copy."},
+        {52, "设备的磁盘上名为 1.dat 的不是普通文件。",
+         "On the device's volume, 1.dat is not a regular file."},
+        {53, "无法将文件写入设备的磁盘。",
+         "The copy could not be written onto the device's volume."},
+        {54, "无法确定哪个磁盘属于要升级的设备，因此未写入任何内容。请只连接要升级的设备，然后重试。",
+         "Nothing was written: this system cannot tell which volume belongs to the device. "
+         "Attach only the device to update, then try again."},
     };
     return texts;
 }
@@ -96,7 +118,7 @@ TEST(LocalizedText, OnlyTheWholeIdentifier0x0804SelectsChinese) {
 TEST(LocalizedText, IndexWithoutTextIsEmptyWithoutFallBack) {
     constexpr std::int32_t kLowest = std::numeric_limits<std::int32_t>::min();
     constexpr std::int32_t kHighest = std::numeric_limits<std::int32_t>::max();
-    const std::int32_t indexes[] = {20, 0, 15, 18, 32, 39, 43, -1000, kLowest, kHighest};
+    const std::int32_t indexes[] = {20, 0, 15, 18, 32, 39, 54, -1000, kLowest, kHighest};
     for (const std::int32_t index : indexes) {
         for (const LanguageId language :
              {LanguageId{0x0804}, LanguageId{0x0409}, LanguageId{0x0404}}) {

@@ -46,6 +46,7 @@ public:
     std::function<void(bool)> OnButton;  // after the change is recorded
     std::function<void()> OnSuccessBox;  // inside the box, after it is recorded: may block
     std::function<void(const std::string&)> OnNotice;  // likewise, inside a notice
+    std::function<void()> OnImageAsked;                // inside the file dialog, before it answers
 
     void EnableUpdateButton(bool enable) override {
         {
@@ -86,6 +87,17 @@ public:
         }
         return kPromptOk;
     }
+    int ShowFailureNotice(const std::string& text, const std::string& reason) override {
+        {
+            std::lock_guard lock(m_Lock);
+            m_FailureReasons.push_back(reason);
+        }
+        return ShowPrompt(text, kPromptNotice);
+    }
+    void ShowDriveVolumeWait(std::chrono::seconds limit) override {
+        std::lock_guard lock(m_Lock);
+        m_VolumeWaits.push_back(limit);
+    }
     void ShowSuccessBox(const std::string& text, const std::string& caption) override {
         {
             std::lock_guard lock(m_Lock);
@@ -97,8 +109,14 @@ public:
     }
     std::optional<std::filesystem::path> AskImagePath(const std::string& filter,
                                                       const std::filesystem::path&) override {
+        {
+            std::lock_guard lock(m_Lock);
+            m_Filters.push_back(filter);
+        }
+        if (OnImageAsked) {
+            OnImageAsked();
+        }
         std::lock_guard lock(m_Lock);
-        m_Filters.push_back(filter);
         return ImageAnswer;
     }
     void OnUpdateRunEnded(UpdateOutcome outcome) override {
@@ -147,6 +165,9 @@ public:
     std::vector<bool> Buttons() const { return Locked(m_Buttons); }
     std::vector<std::string> VersionTexts() const { return Locked(m_VersionTexts); }
     std::vector<std::string> Filters() const { return Locked(m_Filters); }
+    // The reasons given with drive-copy failure notices, in order.
+    std::vector<std::string> FailureReasons() const { return Locked(m_FailureReasons); }
+    std::vector<std::chrono::seconds> VolumeWaits() const { return Locked(m_VolumeWaits); }
     std::size_t RunsEnded() const { return Locked(m_Outcomes).size(); }
 
 private:
@@ -164,8 +185,27 @@ private:
     std::vector<bool> m_Buttons;
     std::vector<std::string> m_VersionTexts;
     std::vector<std::string> m_Filters;
+    std::vector<std::string> m_FailureReasons;
+    std::vector<std::chrono::seconds> m_VolumeWaits;
     std::vector<UpdateOutcome> m_Outcomes;
     std::size_t m_OutcomesTaken = 0;
+};
+
+// A steady clock that moves only when the test moves it: the engine's time limits then come at
+// the test's word, at their real length, without the test waiting for them.
+class CManualClock {
+public:
+    std::chrono::steady_clock::time_point Now() const {
+        return m_Start + std::chrono::nanoseconds(m_ElapsedNs.load());
+    }
+    void Advance(std::chrono::nanoseconds by) { m_ElapsedNs += by.count(); }
+    SteadyNow AsNow() {
+        return [this] { return Now(); };
+    }
+
+private:
+    const std::chrono::steady_clock::time_point m_Start = std::chrono::steady_clock::now();
+    std::atomic<std::int64_t> m_ElapsedNs{0};
 };
 
 // Waits until `condition` holds; false if it never did within `bound`.

@@ -147,6 +147,67 @@ TEST_F(RunGuardsTest, AVersionQueryAsksNothingWhileAnotherProgramHoldsTheDevice)
         << "the query kept its lock after it ended";
 }
 
+// A device that never answers the version query: the query gives up at its limit (the README's
+// 5 s, measured on a clock the test moves), lets the device go for other programs, and the
+// button still works.
+TEST_F(RunGuardsTest, AnUnansweredVersionQueryEndsAtItsLimitAndLetsTheDeviceGo) {
+    constexpr std::chrono::seconds kPromisedQueryLimit{5};
+    CManualClock clock;
+    UseGuards({&m_Locks, &m_Inhibitor});
+    m_pEngine->SetClock(clock.AsNow());
+    m_pDevice->SetSilent(true);
+    m_pEngine->Initialise();
+    // A poll after the query: its loop runs, and its time limit is set.
+    ASSERT_TRUE(WaitUntil([&] { return m_pDevice->PollCount() > 0; }, kRunBound));
+    const auto passesAfter = [&](std::chrono::milliseconds by) {
+        const std::size_t polls = m_pDevice->PollCount();
+        clock.Advance(by);
+        return WaitUntil([&] { return m_pDevice->PollCount() >= polls + 2; }, kRunBound);
+    };
+
+    ASSERT_TRUE(passesAfter(kPromisedQueryLimit - std::chrono::milliseconds(100)));
+    EXPECT_TRUE(m_pEngine->VersionQueryRunning()) << "the query gave up before its limit";
+    EXPECT_EQ(m_Locks.LiveLocks(kDevice), 1);
+
+    clock.Advance(std::chrono::milliseconds(200));
+    EXPECT_TRUE(WaitUntil([&] { return !m_pEngine->VersionQueryRunning(); }, kRunBound))
+        << "the query went on past its limit";
+    EXPECT_TRUE(WaitUntil([&] { return m_Locks.LiveLocks(kDevice) == 0; }, kRunBound))
+        << "the query kept the device's lock after it ended";
+    EXPECT_EQ(m_pEngine->RunningWorkers(), 0U);
+    EXPECT_EQ(m_View.Buttons().back(), true);
+    EXPECT_EQ(m_pDevice->VersionQueryCount(), 1U);
+
+    // The device wakes up: the button that stayed usable starts a whole run.
+    m_pDevice->SetSilent(false);
+    UseImage({});
+    ASSERT_TRUE(m_pEngine->OnUsbUpdate());
+    EXPECT_EQ(m_View.WaitForRunEnd(kRunBound), UpdateOutcome::Succeeded) << WhatWasSeen();
+    EXPECT_TRUE(WaitUntil([&] { return m_Locks.LiveLocks(kDevice) == 0; }, kRunBound));
+}
+
+// Arrival notices while a query waits for a silent device: still one query, which asks again
+// on the latest connection, and ends with the answer once the device gives one.
+TEST_F(RunGuardsTest, ArrivalsWhileAVersionQueryWaitsStartNoSecondQuery) {
+    CManualClock clock;  // never moved: the query does not give up while the test looks
+    UseGuards({&m_Locks, &m_Inhibitor});
+    m_pEngine->SetClock(clock.AsNow());
+    m_pDevice->SetSilent(true);
+    m_pEngine->Initialise();
+    ASSERT_TRUE(WaitUntil([&] { return m_pDevice->VersionQueryCount() == 1; }, kRunBound));
+    for (int arrival = 0; arrival < 10; ++arrival) {
+        m_pEngine->OnDeviceChange(kDeviceArrival);
+    }
+    EXPECT_EQ(m_pEngine->RunningWorkers(), 1U) << "a query per arrival";
+    EXPECT_LE(m_Locks.LiveLocks(kDevice), 1);
+
+    m_pDevice->SetSilent(false);
+    m_pEngine->OnDeviceChange(kDeviceArrival);
+    EXPECT_TRUE(m_View.WaitForVersionText("V1.05"));
+    EXPECT_TRUE(WaitUntil([&] { return m_pEngine->RunningWorkers() == 0; }, kRunBound));
+    EXPECT_TRUE(WaitUntil([&] { return m_Locks.LiveLocks(kDevice) == 0; }, kRunBound));
+}
+
 // A drive-copy run: the volume of 104 KiB, written by a writer that looks at the guards.
 class CCheckingWriter final : public CFileWriter {
 public:
@@ -165,7 +226,7 @@ public:
 class CDeviceVolume final : public CVolumeList {
 public:
     std::vector<VolumeInfo> ListVolumes() override {
-        return {VolumeInfo{"/media/device", "/dev/sdz1", 0x1A000, {}}};
+        return {VolumeInfo{"/media/device", "/dev/sdz1", 0x1A000, {}, {}}};
     }
     bool CanFindVolumesOf(const std::string&) override { return false; }
 };
@@ -220,7 +281,8 @@ TEST_P(RunGuardsWithLogind, LogindSeesTheBlockTakenAndItsDescriptorClosed) {
     Arrange(GetParam().How);
 
     EXPECT_EQ(RunUpdate(), GetParam().Outcome) << WhatWasSeen();
-    EXPECT_EQ(logind.NextEvent(), "inhibit 1 sleep:idle|" + kSleepWho + "|" + kSleepWhy + "|block");
+    EXPECT_EQ(logind.NextEvent(),
+              "inhibit 1 sleep:idle:handle-lid-switch|" + kSleepWho + "|" + kSleepWhy + "|block");
     EXPECT_EQ(logind.NextEvent(), "released 1");
 }
 

@@ -270,6 +270,52 @@ TEST_F(EngineRunTest, TheDeviceDeclaringSuccessWithAMemoryReplyEndsTheRunInAnySt
     EXPECT_EQ(m_pDevice->FinishCount(), 1U);
 }
 
+// The device declares the update done, but the finish command that must follow cannot be
+// written: the device never heard that the host is done, and the run must not say "updated".
+TEST_F(EngineRunTest, AMemoryReplyWhoseFinishCannotBeWrittenEndsAsAFailure) {
+    sim::SampleImageSpec spec;
+    spec.PayloadLength = 200;
+    UseImage(spec);
+    m_pDevice->SetPacketFault(3, sim::PacketFault::MemoryReply);
+    m_pDevice->RefuseWritesAfter(3);
+    EXPECT_EQ(RunUpdate(), UpdateOutcome::Failed) << WhatWasSeen();
+    EXPECT_EQ(m_pDevice->FinishCount(), 0U);
+    EXPECT_THAT(NoticeTexts(m_View.Prompts()), ElementsAre(kFailure));
+    EXPECT_TRUE(m_View.SuccessBoxes().empty());
+}
+
+// The silence limit at its real length, on a clock the test moves: a silent device is given the
+// whole limit, and not a moment longer. The length is the one the README promises.
+TEST_F(EngineRunTest, ASilentDeviceEndsTheRunAtTheDefaultSilenceLimit) {
+    constexpr std::chrono::seconds kPromisedSilenceLimit{30};
+    CManualClock clock;
+    m_pEngine->SetClock(clock.AsNow());
+    UseImage({});
+    m_pEngine->Initialise();
+    ASSERT_TRUE(m_View.WaitForVersionText("V1.05"));
+    ASSERT_TRUE(WaitUntil([&] { return m_pEngine->RunningWorkers() == 0; }, kRunBound));
+    m_pDevice->SetSilent(true);
+    ASSERT_TRUE(m_pEngine->OnUsbUpdate());
+    // A poll: the run's loop has started, and taken the time at which the silence began.
+    ASSERT_TRUE(WaitUntil([&] { return m_pDevice->PollCount() > 0; }, kRunBound));
+    // Two polls after the clock moved: the run's loop has looked at the time since.
+    const auto passesAfter = [&](std::chrono::milliseconds by) {
+        const std::size_t polls = m_pDevice->PollCount();
+        clock.Advance(by);
+        return WaitUntil([&] { return m_pDevice->PollCount() >= polls + 2; }, kRunBound);
+    };
+
+    ASSERT_TRUE(passesAfter(kPromisedSilenceLimit - std::chrono::milliseconds(100)));
+    EXPECT_TRUE(m_pEngine->UpdateRunActive()) << "the run ended before the silence limit";
+    EXPECT_TRUE(NoticeTexts(m_View.Prompts()).empty());
+
+    clock.Advance(std::chrono::milliseconds(200));
+    EXPECT_EQ(m_View.WaitForRunEnd(kRunBound), UpdateOutcome::Failed)
+        << "the run went on past the silence limit; " << WhatWasSeen();
+    EXPECT_THAT(NoticeTexts(m_View.Prompts()), ElementsAre(kFailure));
+    EXPECT_EQ(m_pDevice->UpdateRequestCount(), 1U);
+}
+
 TEST_F(EngineRunTest, ARepeatedAcknowledgementStillDeliversThePayloadOnce) {
     sim::SampleImageSpec spec;
     spec.PayloadLength = 300;

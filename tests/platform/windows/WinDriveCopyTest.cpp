@@ -40,7 +40,7 @@ class COneVolume final : public CVolumeList {
 public:
     void SetRoot(std::filesystem::path root) { m_Root = std::move(root); }
     std::vector<VolumeInfo> ListVolumes() override {
-        return {VolumeInfo{m_Root, "M:", kImageDriveCapacity, {}}};
+        return {VolumeInfo{m_Root, "M:", kImageDriveCapacity, {}, {}}};
     }
     bool CanFindVolumesOf(const std::string&) override { return false; }
 
