@@ -45,7 +45,8 @@ constexpr auto kTextTable = std::to_array<TextEntry>({
     {3051, "写入前设备的磁盘已被卸载，或被其他挂载覆盖。"},
     {3052, "设备的磁盘上名为 1.dat 的不是普通文件。"},
     {3053, "无法将文件写入设备的磁盘。"},
-    {3054, "无法确定哪个磁盘属于要升级的设备，因此未写入任何内容。请只连接要升级的设备，然后重试。"},
+    {3054,
+     "无法确定哪个磁盘属于要升级的设备，因此未写入任何内容。请只连接要升级的设备，然后重试。"},
     {4016,
      "1. While the controller is off, press and hold L + R + Start and\r\n"
      "   connect the controller to the PC via a USB cable. The\r\n"

@@ -608,8 +608,8 @@ struct DriveChoiceFixture : CliFixture {
 
 TEST_F(DriveChoiceFixture, AChosenDeviceWhoseVolumeCannotBeToldIsRefusedBeforeAnythingIsWritten) {
     // A's volume comes first and has the size: what a guess by size alone would write.
-    volumes.Volumes = {{folder / "a", "A:", kImageDriveCapacity, {}},
-                       {folder / "b", "B:", kImageDriveCapacity, {}}};
+    volumes.Volumes = {{folder / "a", "A:", kImageDriveCapacity, {}, {}},
+                       {folder / "b", "B:", kImageDriveCapacity, {}, {}}};
     options.Device = "B-SN";
     EXPECT_EQ(Run(), kExitUpdateFailed);
     EXPECT_TRUE(writer.Written().empty()) << writer.Written().front();
@@ -619,8 +619,8 @@ TEST_F(DriveChoiceFixture, AChosenDeviceWhoseVolumeCannotBeToldIsRefusedBeforeAn
 }
 
 TEST_F(DriveChoiceFixture, AChosenDeviceWhoseVolumeIsToldGetsThatVolumeAlone) {
-    volumes.Volumes = {{folder / "a", "A:", kImageDriveCapacity, PathOf("A-SN", "6a01")},
-                       {folder / "b", "B:", kImageDriveCapacity, PathOf("B-SN", "6a02")}};
+    volumes.Volumes = {{folder / "a", "A:", kImageDriveCapacity, PathOf("A-SN", "6a01"), {}},
+                       {folder / "b", "B:", kImageDriveCapacity, PathOf("B-SN", "6a02"), {}}};
     volumes.Tied = {PathOf("A-SN", "6a01"), PathOf("B-SN", "6a02")};
     options.Device = "B-SN";
     EXPECT_EQ(Run(), kExitSuccess) << err.str();
@@ -629,8 +629,8 @@ TEST_F(DriveChoiceFixture, AChosenDeviceWhoseVolumeIsToldGetsThatVolumeAlone) {
 
 TEST_F(DriveChoiceFixture, OneDeviceAloneStillHasItsVolumeFoundBySize) {
     usb.RemoveDevice(0x3A7E, 0x6A02);
-    volumes.Volumes = {{folder / "big", "C:", 1 << 30, {}},
-                       {folder / "a", "A:", kImageDriveCapacity, {}}};
+    volumes.Volumes = {{folder / "big", "C:", 1 << 30, {}, {}},
+                       {folder / "a", "A:", kImageDriveCapacity, {}, {}}};
     EXPECT_EQ(Run(), kExitSuccess) << err.str();
     EXPECT_EQ(writer.Written(), std::vector<std::filesystem::path>{folder / "a" / "1.dat"});
 }

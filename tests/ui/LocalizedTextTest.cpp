@@ -76,7 +76,8 @@ const std::vector<ExpectedText>& ExpectedTexts() {
          "On the device's volume, 1.dat is not a regular file."},
         {53, "无法将文件写入设备的磁盘。",
          "The copy could not be written onto the device's volume."},
-        {54, "无法确定哪个磁盘属于要升级的设备，因此未写入任何内容。请只连接要升级的设备，然后重试。",
+        {54,
+         "无法确定哪个磁盘属于要升级的设备，因此未写入任何内容。请只连接要升级的设备，然后重试。",
          "Nothing was written: this system cannot tell which volume belongs to the device. "
          "Attach only the device to update, then try again."},
     };
