@@ -11,6 +11,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 
 extern char** environ;
@@ -52,6 +54,22 @@ std::vector<char*> Pointers(std::vector<std::string>& strings) {
     }
     pointers.push_back(nullptr);
     return pointers;
+}
+
+// Nanoseconds on a CPU, summed over the process's live threads (the scheduler's own account,
+// not the 10 ms ticks of /proc/PID/stat).
+double CpuMsOf(int pid) {
+    const std::filesystem::path tasks = "/proc/" + std::to_string(pid) + "/task";
+    std::error_code error;
+    double nanoseconds = 0;
+    for (const auto& task : std::filesystem::directory_iterator(tasks, error)) {
+        std::ifstream schedstat(task.path() / "schedstat");
+        double onCpu = 0;
+        if (schedstat >> onCpu) {
+            nanoseconds += onCpu;
+        }
+    }
+    return nanoseconds / 1e6;
 }
 
 std::string ExitWords(int status) {
@@ -116,7 +134,7 @@ bool CWindowStartWatch::IsWindowOf(unsigned window, int pid) {
 WindowStartResult CWindowStartWatch::MsToWindow(const std::string& program,
                                                 const std::vector<std::string>& arguments) {
     if (!m_Error.empty()) {
-        return {std::nullopt, m_Error};
+        return {std::nullopt, 0, m_Error};
     }
     std::vector<std::string> argumentStrings{program};
     argumentStrings.insert(argumentStrings.end(), arguments.begin(), arguments.end());
@@ -141,7 +159,7 @@ WindowStartResult CWindowStartWatch::MsToWindow(const std::string& program,
         posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0) {
-        return {std::nullopt, program + ": " + std::strerror(spawned)};
+        return {std::nullopt, 0, program + ": " + std::strerror(spawned)};
     }
 
     WindowStartResult outcome;
@@ -155,10 +173,12 @@ WindowStartResult CWindowStartWatch::MsToWindow(const std::string& program,
                 continue;
             }
             const Clock::time_point mapped = Clock::now();
+            const double cpuMs = CpuMsOf(pid);
             const auto* map = reinterpret_cast<const xcb_map_notify_event_t*>(event);
             if (map->override_redirect == 0 && IsWindowOf(map->window, pid)) {
                 outcome.MsToWindow =
                     std::chrono::duration<double, std::milli>(mapped - started).count();
+                outcome.CpuMsToWindow = cpuMs;
             }
         }
         if (xcb_connection_has_error(m_pConnection) != 0) {
