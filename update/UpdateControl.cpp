@@ -91,7 +91,7 @@ void CUpdateEngine::CloseRun(std::uint64_t run, UpdateOutcome outcome) {
     m_View.OnUpdateRunEnded(outcome);
 }
 
-void CUpdateEngine::Initialise() {
+void CUpdateEngine::Initialise(VersionQueryStart queryStart) {
     m_View.SetProgress(0);
     {
         std::lock_guard lock(m_ReceiveLock);
@@ -105,11 +105,21 @@ void CUpdateEngine::Initialise() {
         if (m_Hid.DeviceMode() == kDeviceModeReady) {
             ShowUpdateButton(true);
             ShowVersionText(true);
-            StartVersionQuery();
+            if (queryStart == VersionQueryStart::Now) {
+                StartVersionQuery();
+            } else {
+                m_bVersionQueryDue = true;
+            }
         }
     } else {
         ShowUpdateButton(UpdateDeviceLocked());
         ShowVersionText(false);
+    }
+}
+
+void CUpdateEngine::StartDueVersionQuery() {
+    if (m_bVersionQueryDue) {
+        StartVersionQuery();
     }
 }
 
@@ -234,6 +244,7 @@ std::uint64_t CUpdateEngine::BeginUpdateRun() {
 }
 
 void CUpdateEngine::StartVersionQuery() {
+    m_bVersionQueryDue = false;
     if (m_Hid.DriveModePresent() || m_bShutdown.load()) {
         return;
     }

@@ -100,9 +100,15 @@ public:
     CUpdateEngine& operator=(const CUpdateEngine&) = delete;
 
     // --- window thread ---
+    // When the start-up's version query starts: at once, or when the front end asks for it
+    // (StartDueVersionQuery), so that a window can show itself before a worker competes with it.
+    enum class VersionQueryStart { Now, WhenAsked };
     // Start-up: resets the shared values, detects a device, enables the button and starts the
     // version query as the result says.
-    void Initialise();
+    void Initialise(VersionQueryStart queryStart = VersionQueryStart::Now);
+    // Starts the version query that Initialise left to be asked for, unless another query has
+    // started since (a device's arrival) or none is due.
+    void StartDueVersionQuery();
     // The update button. Returns whether a run was started: the drive-copy run while a
     // drive-mode device is present, else an HID update run. While another program holds the
     // device's lock it starts nothing, writes nothing and shows the busy text (text 41); the
@@ -250,6 +256,7 @@ private:
     // Version-query loops still reading; an update run started meanwhile shares their
     // connection rather than opening a second one (see OnUsbUpdate).
     std::atomic<int> m_VersionQueriesReading{0};
+    bool m_bVersionQueryDue = false;  // window thread only
 
     const DriveCopyServices m_DriveCopy;
     const RunGuardServices m_Guards;
