@@ -16,8 +16,8 @@ namespace tarvex::bench {
 
 struct WindowStartResult {
     std::optional<double> MsToWindow;  // wall time; empty on failure
-    // The CPU time the program's threads had used by then: steadier than the wall time on a
-    // machine that others are loading.
+    // The CPU time the program (all its threads) had used by then: steadier than the wall time
+    // on a machine that others are loading.
     double CpuMsToWindow = 0;
     std::string Error;
 };
