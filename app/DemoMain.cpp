@@ -9,6 +9,7 @@
 #include "app/DemoOptions.h"
 #include "app/UpdateApp.h"
 #include "hid/DeviceIdentity.h"
+#include "platform/FontPreload.h"
 #include "platform/SystemServices.h"
 #include "sim/VirtualDeviceNotices.h"
 #include "sim/VirtualHidPort.h"
@@ -23,6 +24,8 @@ int main(int argc, char** argv) {
             return 0;
         }
     }
+    // Beside the toolkit's start, rather than before the window's layout.
+    const std::unique_ptr<CFontPreload> fonts = StartFontPreload();
     CUpdateApp app(argc, argv);
     const std::vector<std::string_view> arguments(argv + 1, argv + argc);
     const DemoParseResult parsed = ParseDemoArguments(arguments);
@@ -54,5 +57,6 @@ int main(int argc, char** argv) {
     const FileSystemServices files = CreateFileSystemServices();
     const DriveCopyServices driveCopy{files.Volumes.get(), &usbDevices, files.FileWriter.get(),
                                       files.StagingFolder};
+    fonts->Finish();
     return app.Run(UpdatePlatform{hidPort, usbDevices, *language, driveCopy, &notices});
 }
