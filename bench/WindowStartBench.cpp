@@ -69,5 +69,32 @@ BENCHMARK_CAPTURE(StartSideBySide, tarvex_update_demo, std::string(TARVEX_UPDATE
     ->Iterations(kRounds)
     ->Unit(benchmark::kMillisecond);
 
+// The console's report, remembering whether a benchmark could not run: that must fail the
+// program (no X server, a program that died), where a slow figure never does.
+class CFailureNotingReporter final : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs) {
+            m_bFailed = m_bFailed || run.error_occurred;
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+    bool Failed() const { return m_bFailed; }
+
+private:
+    bool m_bFailed = false;
+};
+
 }  // namespace
 }  // namespace tarvex::bench
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 2;
+    }
+    tarvex::bench::CFailureNotingReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return reporter.Failed() ? 1 : 0;
+}
