@@ -5,8 +5,8 @@
 # cross-builds for Windows with mingw-w64 and runs that build's suite under wine (`windows`),
 # runs the benchmarks of the `ci` build briefly (their figures are printed, never compared with
 # anything; the window's start among them, under Xvfb), runs every fuzz target for FUZZ_SECONDS
-# (default 60; 30 when CI=true) through scripts/run-fuzzers.sh, and runs the real-device tests of the `ci` build in a QEMU guest
-# (tests/vm/run-vm-tests.sh, a few minutes). Every run also builds the Debian package from the
+# (default 60; 30 when CI=true) through scripts/run-fuzzers.sh, and runs the real-device tests
+# of the `ci` build in a QEMU guest (tests/vm/run-vm-tests.sh, a few minutes). Every run also builds the Debian package from the
 # ci build and checks it; with --all it is installed into a clean Debian 12 root too.
 #
 #   bash scripts/run-tests.sh          ci preset only
