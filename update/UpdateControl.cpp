@@ -108,7 +108,7 @@ void CUpdateEngine::Initialise(VersionQueryStart queryStart) {
             if (queryStart == VersionQueryStart::Now) {
                 StartVersionQuery();
             } else {
-                m_bVersionQueryDue = true;
+                m_bVersionQueryDue.store(true);
             }
         }
     } else {
@@ -118,7 +118,7 @@ void CUpdateEngine::Initialise(VersionQueryStart queryStart) {
 }
 
 void CUpdateEngine::StartDueVersionQuery() {
-    if (m_bVersionQueryDue) {
+    if (m_bVersionQueryDue.load()) {
         StartVersionQuery();
     }
 }
@@ -244,7 +244,7 @@ std::uint64_t CUpdateEngine::BeginUpdateRun() {
 }
 
 void CUpdateEngine::StartVersionQuery() {
-    m_bVersionQueryDue = false;
+    m_bVersionQueryDue.store(false);
     if (m_Hid.DriveModePresent() || m_bShutdown.load()) {
         return;
     }

@@ -256,7 +256,7 @@ private:
     // Version-query loops still reading; an update run started meanwhile shares their
     // connection rather than opening a second one (see OnUsbUpdate).
     std::atomic<int> m_VersionQueriesReading{0};
-    bool m_bVersionQueryDue = false;  // window thread only
+    std::atomic<bool> m_bVersionQueryDue{false};  // set by Initialise, until a query starts
 
     const DriveCopyServices m_DriveCopy;
     const RunGuardServices m_Guards;
