@@ -69,9 +69,9 @@ QPixmap Render(const char* resource, QSize logicalSize, qreal devicePixelRatio) 
     return pixmap;
 }
 
-// The sides the program icon offers, in device pixels: 16 to 256 for ordinary screens and their
-// doubles for screens at twice the scale. X11 window managers get every one of them.
-constexpr std::array kIconSides{16, 24, 32, 48, 64, 96, 128, 256, 512};
+// The sides the program icon lists, in device pixels: those of 16 to 128 at 1x and 2x, and 256.
+// X11 window managers get every one of them; any other size is drawn when it is asked for.
+constexpr std::array kIconSides{16, 24, 32, 48, 64, 96, 128, 256};
 
 // An icon drawn from its SVG source the first time a size is asked for, then kept. Making one
 // draws nothing: a window system asks for its sizes when it sets the icon, not before.
