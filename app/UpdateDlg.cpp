@@ -140,7 +140,8 @@ void CUpdateDlg::Start(CUpdateEngine& engine, CDeviceNoticeSource* notices) {
 void CUpdateDlg::AfterFirstPaint(std::function<void()> work) {
     m_FirstPaintWork.push_back(std::move(work));
     if (m_bPainted) {
-        QMetaObject::invokeMethod(this, [this] { RunFirstPaintWork(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { RunFirstPaintWork(); }, Qt::QueuedConnection);
     }
 }
 
@@ -149,7 +150,8 @@ void CUpdateDlg::paintEvent(QPaintEvent* event) {
     if (!m_bPainted) {
         m_bPainted = true;
         // Queued: it runs once this paint has reached the screen.
-        QMetaObject::invokeMethod(this, [this] { RunFirstPaintWork(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { RunFirstPaintWork(); }, Qt::QueuedConnection);
     }
 }
 

@@ -98,8 +98,8 @@ public:
 
     void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode,
                QIcon::State state) override {
-        const qreal ratio = painter->device() != nullptr ? painter->device()->devicePixelRatioF()
-                                                         : 1.0;
+        const qreal ratio =
+            painter->device() != nullptr ? painter->device()->devicePixelRatioF() : 1.0;
         painter->drawPixmap(rect, pixmap(rect.size() * ratio, mode, state));
     }
 

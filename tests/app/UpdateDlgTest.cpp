@@ -31,8 +31,7 @@ class UpdateDlgTest : public WindowFixture {};
 // Counts the events of one type that reach `watched`, letting them through.
 class CEventCounter final : public QObject {
 public:
-    CEventCounter(QObject& watched, QEvent::Type type, int& count)
-        : m_Type(type), m_Count(count) {
+    CEventCounter(QObject& watched, QEvent::Type type, int& count) : m_Type(type), m_Count(count) {
         watched.installEventFilter(this);
     }
 
