@@ -60,6 +60,11 @@ std::string DriveCopyFailureText(const CUpdateEngine& engine) {
         case DriveCopyFailure::CopyFailed:
             return std::string("Drive-copy update: ") + ToString(DriveCopyFailure::CopyFailed) +
                    ": " + ToString(engine.LastDriveCopyWriteError()) + ".";
+        case DriveCopyFailure::CannotTellVolume:
+            return "Nothing was written: this system cannot tell which volume belongs to which "
+                   "drive-mode device, and with --device or several drive-mode devices attached "
+                   "a volume of the right size could be another device's. Attach only the device "
+                   "to update and run the update without --device.";
     }
     return {};
 }
@@ -190,6 +195,7 @@ int RunUpdate(const CliOptions& options, CHidPort& hidPort, const CliPlatform& p
         ConsoleSettings{options.ImagePath, options.AssumeYes, streams.bInputIsTerminal,
                         streams.bOutputIsTerminal, streams.InputFd});
     DriveCopyServices driveCopy = platform.DriveCopy;
+    driveCopy.bDeviceChosen = !options.Device.empty();
     // --wait's limit covers the wait for the device's volume as well as for the device.
     if (options.Wait && options.WaitLimit.count() > 0) {
         driveCopy.VolumeWaitDeadline =

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "hid/DeviceIdentity.h"
+#include "platform/DeviceNames.h"
 
 namespace tarvex {
 
@@ -31,7 +32,7 @@ std::string EscapedField(const std::string& text) {
 
 bool MatchesDeviceChoice(const std::string& node, const std::string& serialNumber,
                          const std::string& choice) {
-    return choice.empty() || choice == node ||
+    return choice.empty() || SameDeviceName(choice, node) ||
            (!serialNumber.empty() &&
             (choice == serialNumber || choice == EscapedField(serialNumber)));
 }

@@ -39,8 +39,8 @@ std::vector<UpdatableDevice> FindUpdatableDevices(CHidPort& hidPort, CUsbDeviceL
 std::string DeviceLine(const UpdatableDevice& device);
 void PrintDeviceLines(const std::vector<UpdatableDevice>& devices, std::ostream& out);
 
-// Whether `choice` names the device: its node or its serial number, byte for byte, or the
-// serial number as --list writes it.
+// Whether `choice` names the device: its node as the system compares device names (on Windows
+// in any case), or its serial number, byte for byte or as --list writes it.
 bool MatchesDeviceChoice(const std::string& node, const std::string& serialNumber,
                          const std::string& choice);
 

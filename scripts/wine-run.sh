@@ -28,6 +28,18 @@ if [[ -z "${WINEPREFIX:-}" ]]; then
   export WINEPREFIX="$folder/wineprefix"
 fi
 export WINEDEBUG="${WINEDEBUG:--all}"
+# Wine names the host's files in the locale's character set. Under one without every character
+# (C or POSIX, all that a minimal system or a container has) it cannot make a file whose name
+# holds others, so the characters are taken as UTF-8 then; C.UTF-8 exists on every Debian system.
+# Only the character set changes: the language the programs see stays the one asked for.
+character_locale=${LC_ALL:-${LC_CTYPE:-${LANG:-}}}
+if [[ ! "${character_locale,,}" =~ \.utf-?8(@|$) ]]; then
+  if [[ -n "${LC_ALL:-}" ]]; then
+    export LC_ALL=C.UTF-8
+  else
+    export LC_CTYPE=C.UTF-8
+  fi
+fi
 # No desktop and no menu entries or file associations in the prefix.
 export DISPLAY=
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-winemenubuilder.exe=d;mscoree=d;mshtml=d}"

@@ -13,8 +13,8 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/HidDeviceEndpoint.h"
 #include "sim/VirtualUpdateDevice.h"
+#include "sim/kernel/HidDeviceEndpoint.h"
 
 namespace tarvex::sim {
 

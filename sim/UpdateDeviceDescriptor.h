@@ -9,8 +9,8 @@
 
 #include "hid/DeviceIdentity.h"
 #include "hid/ReportLayout.h"
-#include "platform/HidDeviceEndpoint.h"
 #include "sim/VirtualUpdateDevice.h"
+#include "sim/kernel/HidDeviceEndpoint.h"
 
 namespace tarvex::sim {
 

@@ -13,13 +13,13 @@
 #include <thread>
 #include <vector>
 
-#include "platform/linux/ConfigfsGadget.h"
-#include "platform/linux/HidGadgetEndpoint.h"
-#include "platform/linux/SysfsDeviceLookup.h"
-#include "platform/linux/UhidEndpoint.h"
 #include "sim/KernelDeviceBridge.h"
 #include "sim/UpdateDeviceDescriptor.h"
 #include "sim/VirtualDeviceOptions.h"
+#include "sim/kernel/ConfigfsGadget.h"
+#include "sim/kernel/HidGadgetEndpoint.h"
+#include "sim/kernel/SysfsDeviceLookup.h"
+#include "sim/kernel/UhidEndpoint.h"
 
 namespace {
 

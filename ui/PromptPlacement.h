@@ -4,22 +4,21 @@
 // or one whose position could not be read), over where a dialog of the same size centred on
 // the primary screen would be. Pure.
 
-#include <QPoint>
-#include <QRect>
-#include <QSize>
+#include "ui/UiGeometry.h"
 
 namespace tarvex {
 
-inline constexpr QPoint kPromptOffset{60, 125};
+inline constexpr UiPoint kPromptOffset{60, 125};
 
-constexpr QPoint PromptPosition(const QRect& mainDialog, const QSize& primaryScreen) {
-    if (mainDialog.left() != 0 && mainDialog.top() != 0) {
-        return mainDialog.topLeft() + kPromptOffset;
+// `mainDialog` is the main dialog's frame in screen pixels.
+constexpr UiPoint PromptPosition(const UiRect& mainDialog, const UiSize& primaryScreen) {
+    if (mainDialog.Left != 0 && mainDialog.Top != 0) {
+        return mainDialog.TopLeft() + kPromptOffset;
     }
     // Integer division truncates towards zero, also for a dialog larger than the screen.
-    const int centredX = (primaryScreen.width() - mainDialog.width()) / 2;
-    const int centredY = (primaryScreen.height() - mainDialog.height()) / 2;
-    return QPoint(centredX, centredY) + kPromptOffset;
+    const int centredX = (primaryScreen.Width - mainDialog.Width) / 2;
+    const int centredY = (primaryScreen.Height - mainDialog.Height) / 2;
+    return UiPoint{centredX, centredY} + kPromptOffset;
 }
 
 }  // namespace tarvex

@@ -60,8 +60,15 @@ const char* ToString(DriveCopyFailure failure) {
             return "the device went away before its volume was mounted";
         case DriveCopyFailure::CopyFailed:
             return "writing the copy file onto the volume failed";
+        case DriveCopyFailure::CannotTellVolume:
+            return "the system cannot tell which volume is the device's";
     }
     return "unknown";
+}
+
+bool MustRefuseUntiedVolume(std::size_t attached, std::span<const std::string> tied,
+                            bool deviceChosen) {
+    return tied.empty() && (attached > 1 || deviceChosen);
 }
 
 DriveChoice ChooseImageDrive(std::span<const VolumeInfo> volumes,
@@ -170,6 +177,12 @@ void CUpdateEngine::DriveCopyThread(std::uint64_t run) {
 UpdateOutcome CUpdateEngine::DriveCopyUpdate() {
     std::error_code error;
     const auto initialFolder = std::filesystem::current_path(error);
+    // Asked before the file dialog, so that nothing is chosen, kept or written in vain.
+    if (m_DriveCopy.pVolumes != nullptr &&
+        MustRefuseUntiedVolume(AttachedDriveModeDevices().size(), OwnDriveModeDevices(),
+                               m_DriveCopy.bDeviceChosen)) {
+        return FailDriveCopy(DriveCopyFailure::CannotTellVolume);
+    }
     const auto chosen = m_View.AskImagePath(Text(kTextFileType) + kImageFilterPattern,
                                             error ? std::filesystem::path() : initialFolder);
     if (!chosen || m_bShutdown.load()) {

@@ -52,6 +52,12 @@ struct DriveChoice {
     std::optional<VolumeInfo> Volume;
 };
 
+// Whether a run must refuse rather than take a volume by its capacity alone: the system ties no
+// volume to any of the `attached` drive-mode devices (`tied` is empty), and which device gets
+// written matters, because there are several or because one was chosen. Pure.
+bool MustRefuseUntiedVolume(std::size_t attached, std::span<const std::string> tied,
+                            bool deviceChosen);
+
 // The volume to copy onto. When the system can tell which volumes belong to the attached
 // drive-mode devices (`ownDevices` holds their UsbDeviceSystemPath values), only one of theirs
 // is taken: the first by mount point with the device's capacity; NotMountedYet while none of
@@ -86,6 +92,10 @@ enum class DriveCopyFailure {
     VolumeNotMounted,  // the device's own volume did not get mounted in time
     DeviceLeft,        // the device went away while its volume was awaited
     CopyFailed,        // writing 1.dat onto the volume failed (a partial file was removed)
+    // The system cannot tell which volume belongs to which device, and the capacity alone
+    // could pick another device's: several drive-mode devices are attached, or the front end
+    // updates one it was told to (bDeviceChosen). Nothing was written.
+    CannotTellVolume,
 };
 
 const char* ToString(DriveCopyFailure failure);
@@ -107,6 +117,9 @@ struct DriveCopyServices {
     std::chrono::milliseconds VolumeWaitLimit = kDriveVolumeWaitLimit;
     std::chrono::steady_clock::time_point VolumeWaitDeadline =
         std::chrono::steady_clock::time_point::max();
+    // The run is for one device the user named, and pUsbDevices shows it alone while others
+    // may be attached: a volume that cannot be tied to it is never taken by its size alone.
+    bool bDeviceChosen = false;
 };
 
 }  // namespace tarvex

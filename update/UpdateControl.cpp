@@ -358,8 +358,9 @@ void CUpdateEngine::VersionQueryWorker() {
         ~CountedOut() { --Count; }
     } countedOut{m_VersionQueriesReading};
     m_Shared.DeviceVersion.store(kDeviceVersionUnknown);
-    const HidIoStatus sent = SendCommand(m_Hid, kSendModeReport, kCommandVersionQuery);
-    if (sent == HidIoStatus::DeviceGone || sent == HidIoStatus::NoHandle) {
+    // As in a run, a report that was not written ends the exchange: whatever comes back then
+    // cannot be taken as the answer to it.
+    if (SendCommand(m_Hid, kSendModeReport, kCommandVersionQuery) != HidIoStatus::Ok) {
         return;
     }
     IoFailures failures;

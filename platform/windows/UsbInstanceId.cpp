@@ -43,6 +43,27 @@ std::optional<std::uint16_t> NumberAfter(std::wstring_view id, std::wstring_view
 
 }  // namespace
 
+bool IsUsbDeviceInstanceId(std::wstring_view instanceId) {
+    constexpr std::wstring_view kEnumerator = L"USB\\";
+    if (!instanceId.starts_with(kEnumerator)) {
+        return false;
+    }
+    const std::size_t start = kEnumerator.size();
+    const std::size_t end = instanceId.find(L'\\', start);
+    const std::wstring_view hardware =
+        instanceId.substr(start, end == std::wstring_view::npos ? end : end - start);
+    return ParseUsbInstanceId(hardware).has_value() && hardware.find(L"&MI_") == hardware.npos;
+}
+
+std::wstring_view HoldingUsbDevice(std::span<const std::wstring> ancestorIds) {
+    for (const auto& id : ancestorIds) {
+        if (IsUsbDeviceInstanceId(id)) {
+            return id;
+        }
+    }
+    return {};
+}
+
 std::optional<UsbIds> ParseUsbInstanceId(std::wstring_view instanceId) {
     const auto vendor = NumberAfter(instanceId, L"VID_");
     const auto product = NumberAfter(instanceId, L"PID_");

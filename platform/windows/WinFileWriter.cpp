@@ -55,11 +55,14 @@ FileWriteResult CWinFileWriter::WriteWholeFile(const std::filesystem::path& path
         }
         return Failure(FileWriteStep::Open, error, 0);
     }
+    const bool existed = ::GetLastError() == ERROR_ALREADY_EXISTS;
     if (!IsRegularFile(file.get())) {
         return NotARegularFile();
     }
     if (!::SetEndOfFile(file.get())) {  // the position is still 0 after the open
-        return Failure(FileWriteStep::Write, ::GetLastError(), 0);
+        // An earlier file of this name is still whole: failed as an open, so that it is left
+        // in place. One just made is empty, and goes like any partial file.
+        return Failure(existed ? FileWriteStep::Open : FileWriteStep::Write, ::GetLastError(), 0);
     }
     std::uint64_t written = 0;
     while (written < bytes.size()) {

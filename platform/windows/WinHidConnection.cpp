@@ -21,13 +21,16 @@ struct ReportLengths {
     std::size_t Output = 0;
 };
 
-// The lengths the HID class driver insists on for ReadFile and WriteFile. A handle that is not
-// an HID interface (or will not tell) keeps the defaults: room for a report ID and 64 bytes in,
-// the report as handed in out.
-ReportLengths AskReportLengths(HANDLE interfaceHandle) {
+// The lengths the HID class driver insists on for ReadFile and WriteFile. An interface that is
+// not HID (or will not tell) keeps the defaults: room for a report ID and 64 bytes in, the report
+// as handed in out. Asked on a handle of its own without FILE_FLAG_OVERLAPPED: the HID library
+// waits for its request as for a synchronous one, which an overlapped handle does not promise.
+ReportLengths AskReportLengths(const std::wstring& path) {
     ReportLengths lengths;
+    const UniqueHandle probe = AdoptHandle(::CreateFileW(
+        path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
     PHIDP_PREPARSED_DATA preparsed = nullptr;
-    if (!::HidD_GetPreparsedData(interfaceHandle, &preparsed)) {
+    if (!probe || !::HidD_GetPreparsedData(probe.get(), &preparsed)) {
         return lengths;
     }
     HIDP_CAPS caps{};
@@ -45,12 +48,23 @@ DWORD WaitMilliseconds(std::chrono::milliseconds timeout) {
         timeout.count(), 0, std::numeric_limits<DWORD>::max() - 1));
 }
 
+// Windows counts the report ID among the bytes written, wine does not.
+bool WholeReportWritten(DWORD count, std::size_t length) {
+    return count == length || std::size_t{count} + 1 == length;
+}
+
 }  // namespace
 
-HidOpenResult CWinHidConnection::Open(const std::wstring& path) {
+struct CWinHidConnection::PendingWrite {
+    OVERLAPPED Record{};
+    UniqueHandle Done;  // manual-reset event of the record
+    std::vector<std::uint8_t> Bytes;
+};
+
+HidOpenResult CWinHidConnection::Open(const std::wstring& path, CWinHidCalls& calls) {
     UniqueHandle writer =
         AdoptHandle(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_EXISTING, 0, nullptr));
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
     if (!writer) {
         return {nullptr, HidOpenErrorFromWin32(::GetLastError())};
     }
@@ -61,24 +75,30 @@ HidOpenResult CWinHidConnection::Open(const std::wstring& path) {
         return {nullptr, HidOpenErrorFromWin32(::GetLastError())};
     }
     UniqueHandle readDone(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (!readDone) {
+    auto write = std::make_unique<PendingWrite>();
+    write->Done.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!readDone || !write->Done) {
         return {nullptr, HidOpenError::Other};
     }
-    const ReportLengths lengths = AskReportLengths(reader.get());
-    return {std::unique_ptr<CWinHidConnection>(
-                new CWinHidConnection(std::move(writer), std::move(reader), std::move(readDone),
-                                      lengths.Input, lengths.Output)),
+    const ReportLengths lengths = AskReportLengths(path);
+    return {std::unique_ptr<CWinHidConnection>(new CWinHidConnection(
+                calls, std::move(writer), std::move(reader), std::move(readDone), std::move(write),
+                lengths.Input, lengths.Output)),
             HidOpenError::None};
 }
 
-CWinHidConnection::CWinHidConnection(UniqueHandle writer, UniqueHandle reader,
-                                     UniqueHandle readDone, std::size_t inputLength,
-                                     std::size_t outputLength)
+CWinHidConnection::CWinHidConnection(CWinHidCalls& calls, UniqueHandle writer, UniqueHandle reader,
+                                     UniqueHandle readDone, std::unique_ptr<PendingWrite> write,
+                                     std::size_t inputLength, std::size_t outputLength)
     : m_hRead(std::move(reader)),
       m_hReadDone(std::move(readDone)),
       m_ReadBuffer(inputLength),
+      m_Calls(calls),
       m_hWrite(std::move(writer)),
+      m_pWrite(std::move(write)),
       m_OutputLength(outputLength) {}
+
+CWinHidConnection::~CWinHidConnection() = default;
 
 HidIoStatus CWinHidConnection::ReadInputReport(HidReport& report,
                                                std::chrono::milliseconds timeout) {
@@ -136,16 +156,46 @@ HidIoStatus CWinHidConnection::WriteOutputReport(std::span<const std::uint8_t> r
     if (std::any_of(beyond.begin(), beyond.end(), [](std::uint8_t b) { return b != 0; })) {
         return HidIoStatus::Failed;  // the interface's reports are too short for these bytes
     }
-    std::vector<std::uint8_t> outgoing(length, 0);
-    std::copy_n(report.begin(), std::min(length, report.size()), outgoing.begin());
 
     std::lock_guard lock(m_WriteLock);
-    DWORD written = 0;
-    if (!::WriteFile(m_hWrite.get(), outgoing.data(), static_cast<DWORD>(outgoing.size()), &written,
-                     nullptr)) {
-        return HidIoStatusFromWin32(::GetLastError());
+    if (!m_pWrite) {
+        return HidIoStatus::Failed;  // an earlier write still holds the system's attention
     }
-    return written == outgoing.size() ? HidIoStatus::Ok : HidIoStatus::Failed;
+    PendingWrite& write = *m_pWrite;
+    write.Bytes.assign(length, 0);
+    std::copy_n(report.begin(), std::min(length, report.size()), write.Bytes.begin());
+    write.Record = OVERLAPPED{};
+    write.Record.hEvent = write.Done.get();
+    ::ResetEvent(write.Done.get());
+
+    if (m_Calls.WriteFile(m_hWrite.get(), write.Bytes.data(),
+                          static_cast<DWORD>(write.Bytes.size()), &write.Record)) {
+        return CollectWrite(write);
+    }
+    const DWORD error = m_Calls.GetLastError();
+    if (error != ERROR_IO_PENDING) {
+        return HidIoStatusFromWin32(error);
+    }
+    if (m_Calls.WaitForSingleObject(write.Done.get(), kHidWriteWaitMs) == WAIT_OBJECT_0) {
+        return CollectWrite(write);
+    }
+    m_Calls.CancelIoEx(m_hWrite.get(), &write.Record);
+    if (m_Calls.WaitForSingleObject(write.Done.get(), kHidCancelWaitMs) != WAIT_OBJECT_0) {
+        // The system may write the record or read the bytes whenever it gets round to it: they
+        // are its own from now on.
+        static_cast<void>(m_pWrite.release());
+        return HidIoStatus::Failed;
+    }
+    // The write may have completed just before the cancel took; then the report went out.
+    return CollectWrite(write) == HidIoStatus::Ok ? HidIoStatus::Ok : HidIoStatus::Failed;
+}
+
+HidIoStatus CWinHidConnection::CollectWrite(PendingWrite& finished) {
+    DWORD count = 0;
+    if (!m_Calls.GetOverlappedResult(m_hWrite.get(), &finished.Record, &count, FALSE)) {
+        return HidIoStatusFromWin32(m_Calls.GetLastError());
+    }
+    return WholeReportWritten(count, finished.Bytes.size()) ? HidIoStatus::Ok : HidIoStatus::Failed;
 }
 
 }  // namespace tarvex

@@ -5,32 +5,15 @@
 #include <cfgmgr32.h>
 #include <setupapi.h>
 
-#include <optional>
 #include <string>
 
 #include "platform/windows/UsbInstanceId.h"
 #include "platform/windows/Utf16Text.h"
 #include "platform/windows/WinDeviceClasses.h"
+#include "platform/windows/WinDeviceTree.h"
 #include "platform/windows/WinHandles.h"
 
 namespace tarvex {
-
-namespace {
-
-std::optional<std::wstring> InstanceId(DEVINST device) {
-    ULONG length = 0;
-    if (::CM_Get_Device_ID_Size(&length, device, 0) != CR_SUCCESS) {
-        return std::nullopt;
-    }
-    std::wstring id(length + 1, L'\0');
-    if (::CM_Get_Device_IDW(device, id.data(), static_cast<ULONG>(id.size()), 0) != CR_SUCCESS) {
-        return std::nullopt;
-    }
-    id.resize(length);
-    return id;
-}
-
-}  // namespace
 
 std::vector<UsbDeviceInfo> CWinUsbDeviceList::ListUsbDevices() {
     const DeviceInfoSet set = AdoptDeviceInfoSet(::SetupDiGetClassDevsW(
@@ -45,7 +28,7 @@ std::vector<UsbDeviceInfo> CWinUsbDeviceList::ListUsbDevices() {
         if (!::SetupDiEnumDeviceInfo(set.get(), index, &device)) {
             break;
         }
-        const auto id = InstanceId(device.DevInst);
+        const auto id = DeviceInstanceId(device.DevInst);
         if (!id) {
             continue;
         }

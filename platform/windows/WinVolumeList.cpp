@@ -6,6 +6,7 @@
 
 #include "platform/windows/Utf16Text.h"
 #include "platform/windows/VolumeCapacity.h"
+#include "platform/windows/WinDeviceTree.h"
 
 namespace tarvex {
 
@@ -50,8 +51,8 @@ bool SizesDriveType(unsigned driveType) {
     return driveType == DRIVE_REMOVABLE || driveType == DRIVE_FIXED || driveType == DRIVE_RAMDISK;
 }
 
-bool CWinVolumeList::CanFindVolumesOf(const std::string&) {
-    return false;
+bool CWinVolumeList::CanFindVolumesOf(const std::string& usbDeviceSystemPath) {
+    return !usbDeviceSystemPath.empty() && DeviceNodePresent(Utf8ToWide(usbDeviceSystemPath));
 }
 
 std::vector<VolumeInfo> CWinVolumeList::ListVolumes() {
@@ -67,7 +68,10 @@ std::vector<VolumeInfo> CWinVolumeList::ListVolumes() {
         VolumeInfo volume;
         volume.MountPoint = root;
         volume.SourceDevice = WideToUtf8(name);
-        volume.CapacityBytes = SizesDriveType(type) ? CapacityOf(root) : 0;
+        if (SizesDriveType(type)) {
+            volume.CapacityBytes = CapacityOf(root);
+            volume.UsbDeviceSystemPath = WideToUtf8(UsbDeviceOfVolume(name));
+        }
         volumes.push_back(std::move(volume));
     }
     return volumes;

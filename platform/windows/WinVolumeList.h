@@ -7,9 +7,12 @@
 // volume are left out; a drive without its medium (an empty card reader) is listed with size 0.
 // While the letters are probed the system is told not to ask the user to insert a medium.
 //
-// MountPoint is the drive's root ("E:\"), SourceDevice its name ("E:"). Which USB device a
-// volume belongs to is not worked out: UsbDeviceSystemPath stays empty, CanFindVolumesOf says
-// so, and the capacity alone decides.
+// MountPoint is the drive's root ("E:\"), SourceDevice its name ("E:"). A sized volume on a
+// USB device's disk has that device's instance ID as UsbDeviceSystemPath, the form the USB
+// device list reports (WinDeviceTree.h). CanFindVolumesOf says yes for a device the system has a
+// node for. Where the tie cannot be made (wine has no disks below its USB devices) the volumes
+// stay untied, and the engine takes one by its capacity only where no other device's could be
+// taken instead.
 //
 // Threads: any; each call asks the system anew.
 

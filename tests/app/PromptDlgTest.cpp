@@ -10,32 +10,11 @@
 #include <thread>
 
 #include "tests/app/WindowTestSupport.h"
-#include "ui/ButtonEx.h"
 #include "ui/LocalizedText.h"
-#include "ui/PromptPlacement.h"
+#include "ui/qt/ButtonEx.h"
 
 namespace tarvex::testing {
 namespace {
-
-TEST(PromptPlacementTest, BelowTheDialogsCornerOrOverACentredDialog) {
-    struct Case {
-        QRect MainDialog;
-        QSize Screen;
-        QPoint Expected;
-    };
-    const Case cases[] = {
-        {QRect(200, 150, 400, 300), QSize(1920, 1080), QPoint(260, 275)},
-        {QRect(0, 150, 400, 300), QSize(1920, 1080), QPoint(820, 515)},
-        {QRect(150, 0, 400, 300), QSize(1920, 1080), QPoint(820, 515)},
-        // A dialog larger than the screen: the centred place is negative, truncated to zero.
-        {QRect(0, 0, 801, 601), QSize(800, 600), QPoint(60, 125)},
-        {QRect(-40, 30, 400, 300), QSize(1920, 1080), QPoint(20, 155)},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(PromptPosition(c.MainDialog, c.Screen), c.Expected)
-            << c.MainDialog.x() << "," << c.MainDialog.y();
-    }
-}
 
 class PromptDlgTest : public WindowFixture {
 protected:

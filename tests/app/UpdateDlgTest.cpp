@@ -13,13 +13,13 @@
 #include <QTimer>
 #include <thread>
 
-#include "app/DialogLayout.h"
 #include "hid/DeviceIdentity.h"
 #include "tests/app/WindowTestSupport.h"
 #include "tests/update/FakeRunGuards.h"
-#include "ui/ButtonEx.h"
+#include "ui/DialogLayout.h"
 #include "ui/LocalizedText.h"
-#include "ui/UiPictures.h"
+#include "ui/qt/ButtonEx.h"
+#include "ui/qt/UiPictures.h"
 
 namespace tarvex::testing {
 namespace {
@@ -547,39 +547,6 @@ TEST_F(UpdateDlgTest, APressOnTheEnabledButtonClicksItAndDoesNotMoveTheDialog) {
     ReleaseMouse(*m_pDlg, m_pDlg->mapFromGlobal(globalPress + QPoint(3, 2)));
     EXPECT_EQ(m_pDlg->pos(), QPoint(200, 150));
     EXPECT_NE(WaitForWindow<QFileDialog>(), nullptr) << "the press did not click the button";
-}
-
-// --- layout ---
-
-TEST(MainDialogLayoutTest, DialogUnitsBecomePixelsWithTheFontsBaseUnits) {
-    struct Case {
-        QRect Units;
-        DialogBaseUnits Base;
-        QRect Pixels;
-    };
-    const Case cases[] = {
-        {QRect(7, 7, 237, 14), {6, 12}, QRect(11, 11, 355, 21)},
-        {QRect(83, 117, 85, 12), {6, 12}, QRect(125, 176, 127, 18)},
-        {QRect(0, 0, 251, 162), {7, 16}, QRect(0, 0, 439, 324)},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(DialogUnitsToPixels(c.Units, c.Base), c.Pixels);
-    }
-}
-
-TEST(MainDialogLayoutTest, TheControlsStayInsideTheWindowAndApart) {
-    for (const DialogBaseUnits base : {DialogBaseUnits{6, 12}, DialogBaseUnits{7, 16}}) {
-        const MainDialogLayout layout = MainDialogPixels(base);
-        const QRect client(QPoint(0, 0), layout.Client);
-        const QRect controls[] = {layout.Progress, layout.InstructionText, layout.VersionText,
-                                  layout.UpdateButton};
-        for (const QRect& control : controls) {
-            EXPECT_TRUE(client.contains(control));
-            for (const QRect& other : controls) {
-                EXPECT_TRUE(&control == &other || !control.intersects(other));
-            }
-        }
-    }
 }
 
 // The instruction text must fit its control in both languages, with the fonts installed here.

@@ -1,5 +1,5 @@
-// The window's smaller parts: the file filter, the demo's options, the question relay, the
-// program icon.
+// The window's smaller parts: the file filter and the keys on Qt, the demo's options, the
+// question relay, the program icon.
 
 #include <gtest/gtest.h>
 
@@ -10,9 +10,11 @@
 #include <thread>
 
 #include "app/DemoOptions.h"
-#include "app/QuestionRelay.h"
-#include "ui/FileFilter.h"
-#include "ui/UiPictures.h"
+#include "app/qt/QuestionRelay.h"
+#include "ui/DialogKeys.h"
+#include "ui/qt/QtFileFilter.h"
+#include "ui/qt/QtKeys.h"
+#include "ui/qt/UiPictures.h"
 #include "update/UpdateView.h"
 
 namespace tarvex::testing {
@@ -33,6 +35,18 @@ TEST(FileFilterTest, BarListsBecomeNameFilters) {
     };
     for (const Case& c : cases) {
         EXPECT_EQ(NameFiltersFromBarList(c.BarList), c.Expected) << c.BarList;
+    }
+}
+
+TEST(QtKeysTest, QtsKeysMapOntoTheKeysTheMainDialogSwallows) {
+    for (const int key :
+         {Qt::Key_Tab, Qt::Key_Backtab, Qt::Key_Return, Qt::Key_Enter, Qt::Key_Alt, Qt::Key_Escape,
+          Qt::Key_Left, Qt::Key_Up, Qt::Key_Right, Qt::Key_Down, Qt::Key_F1}) {
+        EXPECT_TRUE(IsSwallowedByMainDialog(VirtualKeyOf(key))) << key;
+    }
+    for (const int key : {Qt::Key_Space, Qt::Key_A, Qt::Key_F2, Qt::Key_AltGr, Qt::Key_Shift,
+                          Qt::Key_Control, Qt::Key_Delete, Qt::Key_PageDown}) {
+        EXPECT_FALSE(IsSwallowedByMainDialog(VirtualKeyOf(key))) << key;
     }
 }
 

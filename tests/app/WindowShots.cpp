@@ -15,8 +15,8 @@
 #include <future>
 
 #include "tests/app/WindowTestSupport.h"
-#include "ui/ButtonEx.h"
 #include "ui/LocalizedText.h"
+#include "ui/qt/ButtonEx.h"
 
 namespace tarvex::testing {
 namespace {

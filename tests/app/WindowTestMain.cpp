@@ -13,7 +13,7 @@
 // interceptors then report a race on free whose both stacks lie inside Qt. This makes the
 // interceptors ignore calls that come from modules built without ThreadSanitizer; every access
 // made by our own (instrumented) code, Qt's inline templates included, is still checked. Our
-// own hand-overs between threads go through std::mutex (app/WindowThreadQueue.h), which the
+// own hand-overs between threads go through std::mutex (app/qt/WindowThreadQueue.h), which the
 // sanitizer follows. The preset's TSAN_OPTIONS are applied on top of this.
 extern "C" const char* __tsan_default_options() {
     return "ignore_noninstrumented_modules=1";

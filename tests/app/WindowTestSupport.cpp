@@ -1,6 +1,6 @@
 #include "tests/app/WindowTestSupport.h"
 
-#include "ui/ButtonEx.h"
+#include "ui/qt/ButtonEx.h"
 
 #include <QFileDialog>
 #include <QLabel>

@@ -12,12 +12,12 @@
 #include <functional>
 #include <memory>
 
-#include "app/UpdateDlg.h"
+#include "app/qt/UpdateDlg.h"
 #include "hid/Hid.h"
 #include "sim/SampleImage.h"
 #include "sim/VirtualDeviceNotices.h"
 #include "sim/VirtualHidPort.h"
-#include "ui/PromptDlg.h"
+#include "ui/qt/PromptDlg.h"
 
 class QFileDialog;
 class QMessageBox;

@@ -183,8 +183,8 @@ struct CliFixture : ::testing::Test {
 
     int Run(int inputFd = -1) {
         const CliStreams streams{out, err, inputFd, inputFd >= 0, false};
-        return RunCli(options, CliPlatform{*pPort, *pUsb, *language, {}, nullptr, guards}, streams,
-                      stop);
+        return RunCli(options, CliPlatform{*pPort, *pUsb, *language, driveCopy, nullptr, guards},
+                      streams, stop);
     }
     // The program on a thread of its own, for a test that interrupts it.
     std::future<int> RunInBackground() {
@@ -219,6 +219,7 @@ struct CliFixture : ::testing::Test {
     const CUiLanguage* language = &english;
     CliOptions options;
     RunGuardServices guards;
+    DriveCopyServices driveCopy;
     CSyncedStream out;
     CSyncedStream err;
     std::atomic<bool> stop{false};
@@ -544,6 +545,94 @@ TEST_F(SeveralDevicesFixture, ADriveModeDeviceCanBeChosenToo) {
     EXPECT_THAT(err.str(), HasSubstr("No mounted volume"));
     EXPECT_TRUE(device->Record().empty());
     EXPECT_TRUE(second->Record().empty());
+}
+
+// Volumes as the test lists them, and the drive-mode devices whose volumes the system can
+// tell apart (none: it cannot tie a volume to any device).
+class CListedVolumes final : public CVolumeList {
+public:
+    std::vector<VolumeInfo> ListVolumes() override {
+        std::lock_guard lock(m_Lock);
+        return Volumes;
+    }
+    bool CanFindVolumesOf(const std::string& usbDeviceSystemPath) override {
+        std::lock_guard lock(m_Lock);
+        return std::find(Tied.begin(), Tied.end(), usbDeviceSystemPath) != Tied.end();
+    }
+    std::vector<VolumeInfo> Volumes;  // set before a run
+    std::vector<std::string> Tied;
+
+private:
+    std::mutex m_Lock;
+};
+
+// Takes note of every file it is asked to write, and writes none.
+class CNotingWriter final : public CFileWriter {
+public:
+    FileWriteResult WriteWholeFile(const std::filesystem::path& path,
+                                   std::span<const std::uint8_t> bytes) override {
+        std::lock_guard lock(m_Lock);
+        m_Written.push_back(path);
+        return FileWriteResult{FileWriteError::None, FileWriteStep::Open, bytes.size(), {}};
+    }
+    std::vector<std::filesystem::path> Written() const {
+        std::lock_guard lock(m_Lock);
+        return m_Written;
+    }
+
+private:
+    mutable std::mutex m_Lock;
+    std::vector<std::filesystem::path> m_Written;
+};
+
+// Two drive-mode devices, A and B, each with a volume of the drive-mode size; B is chosen.
+struct DriveChoiceFixture : CliFixture {
+    void SetUp() override {
+        CliFixture::SetUp();
+        options.Virtual = VirtualDeviceKind::None;
+        options.AssumeYes = true;
+        pPort = &noHid;
+        usb.AddDevice(0x3A7E, 0x6A01, "A-SN");
+        usb.AddDevice(0x3A7E, 0x6A02, "B-SN");
+        driveCopy = DriveCopyServices{&volumes, pUsb, &writer, {}};
+        driveCopy.VolumeWaitLimit = std::chrono::milliseconds(0);
+    }
+    static std::string PathOf(const char* serial, const char* product) {
+        return std::string("virtual:usb-3a7e:") + product + "-" + serial;
+    }
+
+    sim::CVirtualHidPort noHid;
+    CListedVolumes volumes;
+    CNotingWriter writer;
+};
+
+TEST_F(DriveChoiceFixture, AChosenDeviceWhoseVolumeCannotBeToldIsRefusedBeforeAnythingIsWritten) {
+    // A's volume comes first and has the size: what a guess by size alone would write.
+    volumes.Volumes = {{folder / "a", "A:", kImageDriveCapacity, {}},
+                       {folder / "b", "B:", kImageDriveCapacity, {}}};
+    options.Device = "B-SN";
+    EXPECT_EQ(Run(), kExitUpdateFailed);
+    EXPECT_TRUE(writer.Written().empty()) << writer.Written().front();
+    EXPECT_THAT(out.str(), HasSubstr("Firmware update failure"));
+    EXPECT_THAT(out.str(), Not(HasSubstr("Firmware upgraded successful!")));
+    EXPECT_THAT(err.str(), HasSubstr("cannot tell which volume"));
+}
+
+TEST_F(DriveChoiceFixture, AChosenDeviceWhoseVolumeIsToldGetsThatVolumeAlone) {
+    volumes.Volumes = {{folder / "a", "A:", kImageDriveCapacity, PathOf("A-SN", "6a01")},
+                       {folder / "b", "B:", kImageDriveCapacity, PathOf("B-SN", "6a02")}};
+    volumes.Tied = {PathOf("A-SN", "6a01"), PathOf("B-SN", "6a02")};
+    options.Device = "B-SN";
+    EXPECT_EQ(Run(), kExitSuccess) << err.str();
+    EXPECT_EQ(writer.Written(), std::vector<std::filesystem::path>{folder / "b" / "1.dat"});
+}
+
+TEST_F(DriveChoiceFixture, OneDeviceAloneStillHasItsVolumeFoundBySize) {
+    usb.RemoveDevice(0x3A7E, 0x6A02);
+    volumes.Volumes = {{folder / "big", "C:", 1 << 30, {}},
+                       {folder / "a", "A:", kImageDriveCapacity, {}}};
+    EXPECT_EQ(Run(), kExitSuccess) << err.str();
+    EXPECT_EQ(writer.Written(), std::vector<std::filesystem::path>{folder / "a" / "1.dat"});
 }
 
 }  // namespace

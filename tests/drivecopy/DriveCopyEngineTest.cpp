@@ -425,6 +425,48 @@ TEST_F(DriveCopyEngineTest, ShutdownDuringACopyWaitsForTheCopy) {
     EXPECT_FALSE(m_pEngine->OnUsbUpdate());
 }
 
+// Where no volume can be tied to a device, the size decides only when it cannot pick another
+// device's volume: with one drive-mode device and no choice. Otherwise the run refuses before
+// it asks for the image, keeps nothing and writes nothing.
+TEST_F(DriveCopyEngineTest, AnUntiedVolumeIsTakenBySizeOnlyWhenNoOtherDeviceCouldOwnIt) {
+    const struct {
+        const char* name;
+        std::size_t devices;
+        bool chosen;
+        UpdateOutcome outcome;
+    } cases[] = {
+        {"one device", 1, false, UpdateOutcome::Succeeded},
+        {"two devices", 2, false, UpdateOutcome::Failed},
+        {"one device chosen", 1, true, UpdateOutcome::Failed},
+        {"two devices, one chosen", 2, true, UpdateOutcome::Failed},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const auto product : kDriveModeProductIds) {
+            m_Usb.RemoveDevice(kTargetVendorId, product);
+        }
+        for (std::size_t i = 0; i < c.devices; ++i) {
+            m_Usb.AddDevice(kTargetVendorId, kDriveModeProductIds[i], "SN-" + std::to_string(i));
+        }
+        std::filesystem::remove(Root() / "volume-a" / "1.dat");
+        std::filesystem::remove(Kept());
+        m_Services.bDeviceChosen = c.chosen;
+        MakeEngine();
+        UseImage(0x0010);
+        const std::size_t asked = m_View.Filters().size();
+        ASSERT_EQ(Run(), c.outcome);
+        if (c.outcome == UpdateOutcome::Succeeded) {
+            EXPECT_TRUE(OnVolume("volume-a"));
+            continue;
+        }
+        EXPECT_EQ(m_pEngine->LastDriveCopyFailure(), DriveCopyFailure::CannotTellVolume);
+        EXPECT_EQ(Notices(m_View).back(), kFailure);
+        EXPECT_FALSE(OnVolume("volume-a")) << "a volume was taken by its size alone";
+        EXPECT_FALSE(ReadBytes(Kept()));
+        EXPECT_EQ(m_View.Filters().size(), asked) << "the image was asked for in vain";
+    }
+}
+
 // --- the device's own volume, where the system can tell it ---------------------------------
 
 class OwnVolumeTest : public DriveCopyEngineTest {

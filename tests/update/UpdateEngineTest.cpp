@@ -773,5 +773,55 @@ TEST_F(DispatchTest, AVersionQueryToADeviceThatGoesAwayEndsQuietly) {
     EXPECT_TRUE(m_View.Prompts().empty());
 }
 
+// The device takes every report, but the system says each write failed (what a strict count
+// of the bytes written made of every write under wine).
+class CWritesReportedFailedPort final : public CHidPort {
+public:
+    explicit CWritesReportedFailedPort(CHidPort& inner) : m_Inner(inner) {}
+    std::vector<HidInterfaceInfo> ListHidInterfaces() override {
+        return m_Inner.ListHidInterfaces();
+    }
+    HidOpenResult OpenHidInterface(const std::string& path) override {
+        HidOpenResult opened = m_Inner.OpenHidInterface(path);
+        if (opened.Connection) {
+            opened.Connection = std::make_unique<CFailedWrites>(std::move(opened.Connection));
+        }
+        return opened;
+    }
+
+private:
+    class CFailedWrites final : public CHidConnection {
+    public:
+        explicit CFailedWrites(std::unique_ptr<CHidConnection> inner)
+            : m_pInner(std::move(inner)) {}
+        HidIoStatus ReadInputReport(HidReport& report, std::chrono::milliseconds timeout) override {
+            return m_pInner->ReadInputReport(report, timeout);
+        }
+        HidIoStatus WriteOutputReport(std::span<const std::uint8_t> report) override {
+            m_pInner->WriteOutputReport(report);
+            return HidIoStatus::Failed;
+        }
+
+    private:
+        std::unique_ptr<CHidConnection> m_pInner;
+    };
+    CHidPort& m_Inner;
+};
+
+TEST_F(DispatchTest, AVersionQueryWhoseWriteFailedEndsWithoutTakingAVersion) {
+    CWritesReportedFailedPort port(m_Port);
+    CHid hid(port, m_Usb);
+    CRecordingView view;
+    auto engine = std::make_unique<CUpdateEngine>(hid, view, m_Language);
+    engine->Initialise();
+    ASSERT_TRUE(WaitUntil([&] { return m_pDevice->VersionQueryCount() == 1; }, kRunBound));
+    EXPECT_TRUE(WaitUntil([&] { return engine->RunningWorkers() == 0; }, kRunBound))
+        << "the query went on after its write failed";
+    EXPECT_EQ(engine->Shared().DeviceVersion.load(), kDeviceVersionUnknown)
+        << "a reply to a report that counts as not sent was taken as the version";
+    EXPECT_EQ(m_pDevice->PollCount(), 0U);
+    engine.reset();
+}
+
 }  // namespace
 }  // namespace tarvex::testing

@@ -7,9 +7,9 @@
 #include <thread>
 
 #include "hid/DeviceIdentity.h"
-#include "platform/linux/HidGadgetEndpoint.h"
-#include "platform/linux/UhidEndpoint.h"
 #include "sim/UpdateDeviceDescriptor.h"
+#include "sim/kernel/HidGadgetEndpoint.h"
+#include "sim/kernel/UhidEndpoint.h"
 #include "tests/update/EngineTestSupport.h"
 
 namespace tarvex::testing {

@@ -7,9 +7,9 @@
 #include <ostream>
 #include <string>
 
-#include "platform/HidDeviceEndpoint.h"
 #include "sim/KernelDeviceBridge.h"
 #include "sim/VirtualUpdateDevice.h"
+#include "sim/kernel/HidDeviceEndpoint.h"
 
 namespace tarvex::testing {
 

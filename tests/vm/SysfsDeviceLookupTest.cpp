@@ -1,7 +1,7 @@
 // Finding the host's node of a device the device side made, over sysfs trees built in a
 // temporary folder in the shapes the kernel uses.
 
-#include "platform/linux/SysfsDeviceLookup.h"
+#include "sim/kernel/SysfsDeviceLookup.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

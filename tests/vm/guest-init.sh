@@ -26,7 +26,7 @@ say() {
 # hid-generic must be there before the first HID device appears, or no hidraw node is made;
 # usb-storage waits a second before scanning unless told not to.
 for module in virtio_pci 9pnet_virtio 9p configfs loop hid-generic uhid usbhid \
-    libcomposite usb_f_hid usb_f_mass_storage sd_mod vfat nls_cp437 nls_ascii; do
+    libcomposite usb_f_hid usb_f_mass_storage sd_mod vfat nls_cp437 nls_ascii overlay; do
     modprobe "$module" || say "cannot load $module"
 done
 modprobe usb-storage delay_use=0 || say "cannot load usb-storage"

@@ -7,7 +7,9 @@
 #   guest-tests.sh RUN-FOLDER NAME     one scenario, its verdict as exit status (the runner's way
 #                                      of putting each scenario under its own time limit)
 #
-# RUN-FOLDER/guest.env names the repository, the build folder and the unpacked udev.
+# RUN-FOLDER/guest.env names the repository, the build folder and the unpacked udev; for the
+# Windows scenarios (TARVEX_SCENARIOS=windows) also the Windows build and the wine prefix that
+# the host prepared.
 set -u -o pipefail
 run=$1
 scenario=${2:-}
@@ -33,8 +35,10 @@ text_failure="Firmware update failure"
 text_permission="The update device was found but cannot be opened: permission denied."
 text_busy="The device is busy with another update: another program is updating it. Try again once that update has finished."
 
-# Bounds on waits: guards against hangs under emulation, never measurements.
+# Bounds on waits: guards against hangs under emulation, never measurements. Wine's first start
+# in the guest alone takes 15-25 s.
 scenario_limit=120
+wine_run_limit=150
 device_ready_limit=30
 run_end_limit=30
 
@@ -598,6 +602,45 @@ stop_udevd() {
     rm -rf /run/udev
 }
 
+# --- the Windows terminal program under wine ---------------------------------------------------
+
+# A whole update of the USB HID gadget by the Windows build's terminal program under wine: the
+# HID stack wine shows a Windows program (SetupAPI, HidD_*, overlapped ReadFile, WriteFile) over
+# the guest's real hidraw node. The payload the device assembled must be the image's.
+scenario_windows_update_over_gadget() {
+    local exe=$work/tarvex-update-cli.exe prefix=$work/wineprefix
+    local original=$TARVEX_WINDOWS_BUILD/cli/tarvex-update-cli.exe
+    # A large file read over 9p can come back partly zeroed here: wine gets the guest's own copy.
+    if ! cp "$original" "$exe" || ! cmp -s "$original" "$exe"; then
+        fail "cannot copy $original intact"
+    fi
+    # The host's prepared prefix, made writable by an overlay in the guest's memory (a prefix
+    # of its own would be larger than the guest's memory).
+    mkdir -p "$prefix" "$work/prefix-upper" "$work/prefix-work"
+    mount -t overlay overlay -o "lowerdir=$TARVEX_WINE_PREFIX,upperdir=$work/prefix-upper,workdir=$work/prefix-work" \
+        "$prefix" || fail "cannot lay an overlay over the wine prefix $TARVEX_WINE_PREFIX"
+    export WINEPREFIX=$prefix WINEDEBUG=-all DISPLAY=
+    export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=d;mshtml=d"
+
+    start_device dev --gadget
+    cp "$image" "$work/image.dat"
+    local started=$SECONDS
+    timeout --kill-after=5 "$wine_run_limit" wine "$exe" --yes "Z:${work//\//\\}\\image.dat" \
+        >"$work/update.out" 2>"$work/update.err" </dev/null
+    cli_status=$?
+    echo "the Windows program ran $((SECONDS - started)) s under wine (its first start here)"
+    wineserver -k 2>/dev/null
+    wineserver -w 2>/dev/null
+    umount "$prefix" 2>/dev/null
+    # Windows ends its console lines with CR LF.
+    tr -d '\r' <"$work/update.out" >"$work/update.lines"
+    cp "$work/update.lines" "$work/update.out"
+    expect_cli update 0 "$text_success"
+    stop_device dev
+    expect_payload dev "$image"
+    [[ $(summary_value dev finish) -eq 1 ]] || fail "the device saw no finish command"
+}
+
 # Runs the gtest binary; every case must pass, and none may skip here.
 run_gtests() {
     "$vm_tests" --gtest_color=no >"$work/gtest.out" 2>&1
@@ -610,6 +653,9 @@ run_gtests() {
 
 # --- the runner -------------------------------------------------------------------------------
 
+windows_scenarios=(
+    windows_update_over_gadget
+)
 scenarios=(
     list_real_devices
     update_over_uhid
@@ -655,8 +701,12 @@ if [[ -n $scenario ]]; then
     exit $?
 fi
 
+if [[ ${TARVEX_SCENARIOS:-} == windows ]]; then
+    scenarios=("${windows_scenarios[@]}")
+    scenario_limit=$((wine_run_limit + 30))
+fi
 : >"$results"
-echo "guest: $(uname -r), $(nproc) CPU; testing $build"
+echo "guest: $(uname -r), $(nproc) CPU; testing $build${TARVEX_WINDOWS_BUILD:+ and $TARVEX_WINDOWS_BUILD}"
 for name in "${scenarios[@]}"; do
     log="$run/$name.log"
     started=$SECONDS

@@ -4,11 +4,15 @@
 # mass-storage volume. The guest chroots into this machine's root (shared read-only over 9p) and
 # runs tests/vm/guest-tests.sh against the programs of an existing build.
 #
-#   bash tests/vm/run-vm-tests.sh [--build DIR] [--timeout SECONDS] [--prepare-only]
+#   bash tests/vm/run-vm-tests.sh [--build DIR] [--windows-build DIR] [--timeout SECONDS]
+#                                 [--prepare-only]
 #
-# --build DIR      the build folder whose programs are tested (default: build/ci)
-# --timeout S      give up on the guest after S seconds (default: 600)
-# --prepare-only   download and prepare the guest, do not boot it
+# --build DIR          the build folder whose programs are tested (default: build/ci)
+# --windows-build DIR  the Windows cross build (preset windows) whose terminal program a second
+#                      boot runs under wine against the USB HID gadget (default: build/windows
+#                      when it holds the program; given and missing is a failure)
+# --timeout S          give up on a guest after S seconds (default: 600)
+# --prepare-only       download and prepare the guest, do not boot it
 #
 # The prepared kernel and initramfs are kept in DIR/vm/, so only the first run downloads (the
 # kernel package through apt); a run's files are in DIR/vm/run/ (console.log, results).
@@ -19,6 +23,8 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 repo=$(cd "$here/../.." && pwd)
 
 build="$repo/build/ci"
+windows_build=""
+windows_build_required=true
 limit=600
 prepare_only=false
 while [[ $# -gt 0 ]]; do
@@ -28,14 +34,16 @@ while [[ $# -gt 0 ]]; do
         --timeout) limit=$2; shift 2 ;;
         --timeout=*) limit=${1#*=}; shift ;;
         --prepare-only) prepare_only=true; shift ;;
-        -h | --help) sed -n '2,15p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        --windows-build) windows_build=$2; shift 2 ;;
+        --windows-build=*) windows_build=${1#*=}; shift ;;
+        -h | --help) sed -n '2,20p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) echo "run-vm-tests: unknown argument '$1'" >&2; exit 2 ;;
     esac
 done
 
 # The drivers the guest needs; their dependencies are found with modprobe.
 guest_modules=(virtio_pci 9pnet_virtio 9p configfs loop hid-generic uhid usbhid dummy_hcd
-    libcomposite usb_f_hid usb_f_mass_storage usb-storage sd_mod vfat nls_cp437 nls_ascii)
+    libcomposite usb_f_hid usb_f_mass_storage usb-storage sd_mod vfat nls_cp437 nls_ascii overlay)
 
 closing_line_printed=false
 finish() {  # finish PASSED FAILED
@@ -63,6 +71,25 @@ build=$(cd "$build" 2>/dev/null && pwd) || {
     log "no build folder '$build'; build first (cmake --preset ci && cmake --build --preset ci)"
     exit 1
 }
+
+if [[ -z $windows_build ]]; then
+    windows_build="$repo/build/windows"
+    windows_build_required=false
+fi
+windows_cli="$windows_build/cli/tarvex-update-cli.exe"
+run_windows=true
+if [[ ! -f $windows_cli ]]; then
+    run_windows=false
+    if $windows_build_required; then
+        log "no Windows terminal program at $windows_cli (cmake --workflow --preset windows)"
+    else
+        log "no Windows build at $windows_build: the scenarios under wine are left out"
+    fi
+elif ! command -v wine >/dev/null 2>&1; then
+    log "missing 'wine': run bash scripts/install-deps.sh"
+    exit 1
+fi
+windows_build=$(cd "$windows_build" 2>/dev/null && pwd || echo "$windows_build")
 
 cache="$build/vm"
 mkdir -p "$cache"
@@ -175,8 +202,27 @@ prepare_guest() {
     ln -sfn "$folder" "$cache/current"
 }
 
+# The wine prefix that the Windows scenarios start from, made on this machine (where it takes
+# seconds, not minutes) and laid read-only under an overlay in the guest. Wine 8 finds no hidraw
+# device while its SDL bus is on and libSDL2 is absent, so that bus is switched off.
+prepare_wine_prefix() {  # prepare_wine_prefix FOLDER
+    local prefix=$1
+    [[ -f $prefix/.tarvex-ready ]] && return 0
+    rm -rf "$prefix"
+    WINEPREFIX=$prefix bash "$repo/scripts/wine-run.sh" --prefix "$windows_cli" >/dev/null &&
+        WINEPREFIX=$prefix bash "$repo/scripts/wine-run.sh" reg add \
+            'HKLM\System\CurrentControlSet\Services\winebus' /v 'Enable SDL' /t REG_DWORD /d 0 /f \
+            >/dev/null 2>&1 &&
+        WINEPREFIX=$prefix wineserver -w &&
+        touch "$prefix/.tarvex-ready"
+}
+
 if ! prepare_guest; then
     log "the guest could not be prepared"
+    exit 1
+fi
+if $run_windows && ! prepare_wine_prefix "$cache/wineprefix"; then
+    log "the wine prefix for the guest could not be prepared"
     exit 1
 fi
 if $prepare_only; then
@@ -184,46 +230,63 @@ if $prepare_only; then
     exit 0
 fi
 
-run="$cache/run"
-rm -rf "$run"
-mkdir -p "$run"
-cat >"$run/guest.env" <<EOF
-TARVEX_REPO='$repo'
-TARVEX_BUILD='$build'
-TARVEX_UDEV_ROOT='$cache/udev'
-EOF
+passed=0
+failed=0
 
-log "booting the guest (TCG)"
-started=$SECONDS
-set +e
+# boot_guest RUN-FOLDER CPU MEMORY [ENV-LINE...]: one guest boot running guest-tests.sh, with
+# ENV-LINEs added to its guest.env; its results are added to passed and failed.
+boot_guest() {
+    local run=$1 cpu=$2 memory=$3
+    shift 3
+    rm -rf "$run"
+    mkdir -p "$run"
+    {
+        echo "TARVEX_REPO='$repo'"
+        echo "TARVEX_BUILD='$build'"
+        echo "TARVEX_UDEV_ROOT='$cache/udev'"
+        printf '%s\n' "$@"
+    } >"$run/guest.env"
+
+    log "booting the guest (TCG, -cpu $cpu)"
+    local started=$SECONDS qemu_status
+    set +e
+    timeout --kill-after=10 "$limit" qemu-system-x86_64 \
+        -accel tcg -machine pc -cpu "$cpu" -m "$memory" -smp 1 \
+        -nodefaults -display none -no-reboot -serial stdio -monitor none -net none \
+        -kernel "$cache/current/vmlinux" -initrd "$cache/current/initramfs.cpio" \
+        -append "console=ttyS0 panic=-1 quiet loglevel=3 tarvex.run=$run tarvex.entry=$here/guest-tests.sh" \
+        -virtfs "local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap" \
+        -virtfs "local,path=$run,mount_tag=results,security_model=none" \
+        </dev/null 2>&1 | tee "$run/console.log"
+    qemu_status=${PIPESTATUS[0]}
+    set -e
+    log "guest ran $((SECONDS - started)) s (qemu status $qemu_status)"
+
+    local results="$run/results"
+    if [[ -f $results ]]; then
+        passed=$((passed + $(grep -c '^ok ' "$results" || true)))
+        failed=$((failed + $(grep -c '^FAIL ' "$results" || true)))
+    fi
+    if [[ ! -f $results ]] || ! grep -qx 'done' "$results"; then
+        if [[ $qemu_status -eq 124 || $qemu_status -eq 137 ]]; then
+            log "the guest did not finish within $limit s"
+        else
+            log "the guest did not finish its tests"
+        fi
+        failed=$((failed + 1))
+    fi
+}
+
 # KVM is not used on purpose: here it aborts or crawls, and probing for it can hang. Under TCG
 # "-cpu max" is safe and runs what the builds use (the ThreadSanitizer runtime needs more than
 # the default CPU model offers).
-timeout --kill-after=10 "$limit" qemu-system-x86_64 \
-    -accel tcg -machine pc -cpu max -m 512 -smp 1 \
-    -nodefaults -display none -no-reboot -serial stdio -monitor none -net none \
-    -kernel "$cache/current/vmlinux" -initrd "$cache/current/initramfs.cpio" \
-    -append "console=ttyS0 panic=-1 quiet loglevel=3 tarvex.run=$run tarvex.entry=$here/guest-tests.sh" \
-    -virtfs "local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap" \
-    -virtfs "local,path=$run,mount_tag=results,security_model=none" \
-    </dev/null 2>&1 | tee "$run/console.log"
-qemu_status=${PIPESTATUS[0]}
-set -e
-log "guest ran $((SECONDS - started)) s (qemu status $qemu_status)"
-
-results="$run/results"
-passed=0
-failed=0
-if [[ -f $results ]]; then
-    passed=$(grep -c '^ok ' "$results" || true)
-    failed=$(grep -c '^FAIL ' "$results" || true)
-fi
-if [[ ! -f $results ]] || ! grep -qx 'done' "$results"; then
-    if [[ $qemu_status -eq 124 || $qemu_status -eq 137 ]]; then
-        log "the guest did not finish within $limit s"
-    else
-        log "the guest did not finish its tests"
-    fi
+boot_guest "$cache/run" max 512
+# Wine's processes die at start under "-cpu max" (a page fault in user mode); the default CPU
+# model runs them. The guest's memory holds the overlay over the prefix and the copied program.
+if $run_windows; then
+    boot_guest "$cache/run-windows" qemu64 1024 TARVEX_SCENARIOS=windows \
+        "TARVEX_WINDOWS_BUILD='$windows_build'" "TARVEX_WINE_PREFIX='$cache/wineprefix'"
+elif $windows_build_required; then
     failed=$((failed + 1))
 fi
 finish "$passed" "$failed"

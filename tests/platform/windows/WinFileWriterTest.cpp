@@ -3,11 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
 #include <fstream>
 #include <iterator>
 #include <vector>
 
 #include "platform/windows/WinFileWriter.h"
+#include "platform/windows/WinHandles.h"
 
 namespace tarvex {
 namespace {
@@ -75,6 +78,30 @@ TEST_F(WinFileWriterTest, ADeviceNameIsNeverWrittenAsAFile) {
     const auto refused = m_Writer.WriteWholeFile(L"NUL", Bytes(10, 0));
     EXPECT_EQ(refused.Error, FileWriteError::NotRegularFile);
     EXPECT_EQ(refused.FailedAt, FileWriteStep::Open);
+}
+
+// A file that is mapped into memory cannot be cut short: the earlier 1.dat must then stay
+// whole, and the failure must say that the file was not touched (so that nobody removes it).
+TEST_F(WinFileWriterTest, AFileThatCannotBeCutShortIsLeftWhole) {
+    const auto target = m_Folder / L"1.dat";
+    const auto earlier = Bytes(4096, 7);
+    ASSERT_TRUE(m_Writer.WriteWholeFile(target, earlier).Ok());
+    UniqueHandle file =
+        AdoptHandle(::CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(file);
+    UniqueHandle mapping(::CreateFileMappingW(file.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+    ASSERT_TRUE(mapping);
+    const void* view = ::MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0);
+    ASSERT_NE(view, nullptr);
+    file.reset();
+
+    const auto refused = m_Writer.WriteWholeFile(target, Bytes(100, 1));
+    ::UnmapViewOfFile(view);
+    mapping.reset();
+    EXPECT_FALSE(refused.Ok());
+    EXPECT_FALSE(refused.FileTouched()) << ToString(refused.FailedAt) << ": " << refused.Message;
+    EXPECT_EQ(Content(target), earlier);
 }
 
 }  // namespace

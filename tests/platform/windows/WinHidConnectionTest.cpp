@@ -17,6 +17,7 @@
 #include "platform/windows/WinHandles.h"
 #include "platform/windows/WinHidConnection.h"
 #include "platform/windows/WinHidPort.h"
+#include "tests/platform/windows/SimulatedWrites.h"
 
 namespace tarvex {
 namespace {
@@ -156,6 +157,94 @@ TEST_F(WinHidConnectionTest, ADeviceThatDisappearsFailsTheWaitingReadAndEveryCal
     HidReport report{};
     EXPECT_EQ(m_pConnection->ReadInputReport(report, kHangGuard), HidIoStatus::DeviceGone);
     EXPECT_EQ(m_pConnection->WriteOutputReport(Filled(0x81, 1)), HidIoStatus::DeviceGone);
+}
+
+// A connection whose writes go to `calls` (its reads to a pipe nobody writes).
+struct SimulatedConnection {
+    explicit SimulatedConnection(CSimulatedWrites& calls) {
+        HidOpenResult opened = CWinHidConnection::Open(Device.Name(), calls);
+        Connection = std::move(opened.Connection);
+    }
+    CPipeDevice Device{UniquePipeName(L"tarvex-sim")};
+    std::unique_ptr<CHidConnection> Connection;
+};
+
+TEST(WinHidWrite, AWriteTheSystemCompletesIsWholeWhateverCountItGives) {
+    struct Case {
+        DWORD Count;
+        HidIoStatus Expected;
+    };
+    // 64: Windows counts the report ID; 63: wine does not. Anything else is not a report sent.
+    const Case cases[] = {{64, HidIoStatus::Ok},
+                          {63, HidIoStatus::Ok},
+                          {0, HidIoStatus::Failed},
+                          {32, HidIoStatus::Failed}};
+    for (const auto& c : cases) {
+        CSimulatedWrites calls(CSimulatedWrites::Device::Takes, c.Count);
+        SimulatedConnection simulated(calls);
+        ASSERT_TRUE(simulated.Connection);
+        EXPECT_EQ(simulated.Connection->WriteOutputReport(Filled(0x81, 7)), c.Expected)
+            << c.Count << " bytes reported written";
+        const HidReport sent = Filled(0x81, 7);
+        EXPECT_EQ(calls.Written(), std::vector<std::uint8_t>(sent.begin(), sent.end()));
+        EXPECT_TRUE(calls.Overlapped()) << "a write is never left without a time limit";
+    }
+}
+
+TEST(WinHidWrite, AReportTheDeviceNeverTakesFailsWithinTheBoundAndIsCancelledFirst) {
+    CSimulatedWrites calls(CSimulatedWrites::Device::NeverTakes);
+    SimulatedConnection simulated(calls);
+    ASSERT_TRUE(simulated.Connection);
+    EXPECT_EQ(simulated.Connection->WriteOutputReport(Filled(0x81, 1)), HidIoStatus::Failed);
+    const auto waits = calls.Waits();
+    ASSERT_FALSE(waits.empty());
+    EXPECT_LE(waits.front(), 1000U) << "about a second for a report, never INFINITE";
+    EXPECT_TRUE(calls.CancelledThePendingWrite());
+    // The call returns only after the cancel took: the bytes are the system's until then.
+    const auto steps = calls.Steps();
+    const auto cancel = std::find(steps.begin(), steps.end(), "cancel");
+    ASSERT_NE(cancel, steps.end());
+    EXPECT_NE(std::find(cancel, steps.end(), "wait"), steps.end());
+    EXPECT_TRUE(calls.BytesIntactAtEnd());
+
+    // A timed-out write leaves the connection usable: the next report is written again.
+    EXPECT_EQ(simulated.Connection->WriteOutputReport(Filled(0x81, 2)), HidIoStatus::Failed);
+    EXPECT_EQ(calls.Written().at(1), 2);
+}
+
+TEST(WinHidWrite, TheCancelOfAWriteIsWaitedForAndAReportSentMeanwhileCounts) {
+    struct Case {
+        CSimulatedWrites::Device Device;
+        HidIoStatus Expected;
+    };
+    const Case cases[] = {{CSimulatedWrites::Device::CancelIsLate, HidIoStatus::Failed},
+                          {CSimulatedWrites::Device::TakesAsCancelled, HidIoStatus::Ok}};
+    for (const auto& c : cases) {
+        CSimulatedWrites calls(c.Device);
+        SimulatedConnection simulated(calls);
+        ASSERT_TRUE(simulated.Connection);
+        EXPECT_EQ(simulated.Connection->WriteOutputReport(Filled(0x81, 1)), c.Expected);
+        EXPECT_EQ(calls.Steps(),
+                  (std::vector<std::string>{"write", "wait", "cancel", "wait", "result"}));
+        EXPECT_TRUE(calls.BytesIntactAtEnd());
+        for (const DWORD wait : calls.Waits()) {
+            EXPECT_LE(wait, 1000U);
+        }
+    }
+}
+
+TEST(WinHidWrite, ACancelThatNeverTakesLeavesTheBufferAloneAndFailsLaterWritesAtOnce) {
+    CSimulatedWrites calls(CSimulatedWrites::Device::IgnoresCancel);
+    SimulatedConnection simulated(calls);
+    ASSERT_TRUE(simulated.Connection);
+    EXPECT_EQ(simulated.Connection->WriteOutputReport(Filled(0x81, 1)), HidIoStatus::Failed);
+    EXPECT_EQ(calls.Steps(), (std::vector<std::string>{"write", "wait", "cancel", "wait"}));
+    for (const DWORD wait : calls.Waits()) {
+        EXPECT_LE(wait, 1000U) << "also the wait for the cancel is bounded";
+    }
+    EXPECT_EQ(simulated.Connection->WriteOutputReport(Filled(0x81, 2)), HidIoStatus::Failed);
+    EXPECT_EQ(calls.Steps().size(), 4U) << "the buffer the system may still read is not reused";
+    EXPECT_EQ(calls.Written().at(1), 1);
 }
 
 TEST(WinHidPort, OpensAWidePathByTheUtf8NameItListsItUnder) {

@@ -6,8 +6,13 @@
 
 #include <windows.h>
 
+#include <setupapi.h>
+
 #include <algorithm>
 
+#include "platform/windows/Utf16Text.h"
+#include "platform/windows/WinDeviceTree.h"
+#include "platform/windows/WinHandles.h"
 #include "platform/windows/WinVolumeList.h"
 
 namespace tarvex {
@@ -50,6 +55,25 @@ TEST(WinVolumeList, ListingLeavesTheThreadsErrorModeAsItWas) {
     const DWORD before = ::GetThreadErrorMode();
     CWinVolumeList().ListVolumes();
     EXPECT_EQ(::GetThreadErrorMode(), before);
+}
+
+// Whether a device's volumes can be told is whether the system has the device: a device it
+// does not have (gone, or never there) must not be waited for as if its volume were to come.
+TEST(WinVolumeList, VolumesCanBeFoundOnlyOfADeviceTheSystemHas) {
+    CWinVolumeList list;
+    EXPECT_FALSE(list.CanFindVolumesOf(""));
+    EXPECT_FALSE(list.CanFindVolumesOf("USB\\VID_3A7E&PID_6A01\\TARVEX-NOT-ATTACHED"));
+
+    const DeviceInfoSet set = AdoptDeviceInfoSet(
+        ::SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES | DIGCF_PRESENT));
+    SP_DEVINFO_DATA device{};
+    device.cbSize = sizeof(device);
+    if (!set || !::SetupDiEnumDeviceInfo(set.get(), 0, &device)) {
+        GTEST_SKIP() << "the system lists no device node";
+    }
+    const auto id = DeviceInstanceId(device.DevInst);
+    ASSERT_TRUE(id);
+    EXPECT_TRUE(list.CanFindVolumesOf(WideToUtf8(*id))) << WideToUtf8(*id);
 }
 
 }  // namespace

@@ -63,6 +63,34 @@ TEST(UsbInstanceId, ReadsTheNumbersAfterTheCapitalPrefixes) {
     }
 }
 
+TEST(UsbInstanceId, AVolumesDiskIsTiedToTheWholeUsbDeviceAboveIt) {
+    struct Case {
+        std::vector<std::wstring> Ancestors;  // nearest first
+        std::wstring Holder;
+    };
+    const std::wstring device = L"USB\\VID_3A7E&PID_6A01\\0123456789";
+    const std::vector<Case> cases = {
+        // disk <- mass-storage function <- the device <- hub
+        {{L"USBSTOR\\DISK&VEN_TARVEX&PROD_DRIVE&REV_1.00\\0123456789&0", device,
+          L"USB\\ROOT_HUB30\\4&1A2B3C&0&0"},
+         device},
+        // a composite device: the interface is passed over for the device above it
+        {{L"USB\\VID_3A7E&PID_6A01&MI_00\\6&2F&0&0000", device}, device},
+        // on another bus, or a hub with no vendor and product numbers
+        {{L"SCSI\\DISK&VEN_ATA\\4&1", L"PCI\\VEN_8086&DEV_2922\\3&1"}, std::wstring()},
+        {{L"USB\\ROOT_HUB30\\4&1A2B3C&0&0"}, std::wstring()},
+        {{L"usb\\VID_3A7E&PID_6A01\\1"}, std::wstring()},  // Windows writes the enumerator in capitals
+        {{}, std::wstring()},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(HoldingUsbDevice(c.Ancestors), c.Holder)
+            << (c.Ancestors.empty() ? "" : WideToUtf8(c.Ancestors.front()));
+    }
+    EXPECT_TRUE(IsUsbDeviceInstanceId(L"USB\\VID_3A7E&PID_6A01"));
+    EXPECT_FALSE(IsUsbDeviceInstanceId(L"USB\\VID_3A7E&PID_6A01&MI_01\\1"));
+    EXPECT_FALSE(IsUsbDeviceInstanceId(L"HID\\VID_3A7E&PID_6A11\\1"));
+}
+
 TEST(VolumeCapacity, ClustersTimesSectorsTimesBytesAgainstTheDriveRule) {
     constexpr std::uint32_t kMax32 = std::numeric_limits<std::uint32_t>::max();
     struct Case {

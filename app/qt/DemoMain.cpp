@@ -1,0 +1,62 @@
+// tarvex-update-demo: the updater's window wired to the built-in virtual device, so that every
+// result can be seen by hand. Built, not installed.
+
+#include <iostream>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "app/DemoOptions.h"
+#include "app/qt/UpdateApp.h"
+#include "hid/DeviceIdentity.h"
+#include "platform/FontPreload.h"
+#include "platform/SystemServices.h"
+#include "sim/VirtualDeviceNotices.h"
+#include "sim/VirtualHidPort.h"
+
+int main(int argc, char** argv) {
+    using namespace tarvex;
+    // The usage needs no display; everything else is read once Qt has taken its own options
+    // (-platform, ...) out of argv.
+    for (int i = 1; i < argc; ++i) {
+        if (std::string_view(argv[i]) == "--help" || std::string_view(argv[i]) == "-h") {
+            std::cout << DemoUsage();
+            return 0;
+        }
+    }
+    // Beside the toolkit's start, rather than before the window's layout.
+    const std::unique_ptr<CFontPreload> fonts = StartFontPreload();
+    CUpdateApp app(argc, argv);
+    const std::vector<std::string_view> arguments(argv + 1, argv + argc);
+    const DemoParseResult parsed = ParseDemoArguments(arguments);
+    if (!parsed.Options) {
+        std::cerr << "tarvex-update-demo: " << parsed.Error << "\n"
+                  << "Try 'tarvex-update-demo --help'.\n";
+        return 2;
+    }
+    const sim::VirtualDeviceOptions& device = parsed.Options->Device;
+
+    sim::CVirtualHidPort hidPort;
+    sim::CVirtualUsbDeviceList usbDevices;
+    sim::CVirtualDeviceNotices notices;
+    auto updateDevice = std::make_shared<sim::CVirtualUpdateDevice>(device.FirmwareVersion);
+    updateDevice->SetReplyLatency(device.ReplyLatency);
+    updateDevice->SetSilent(device.Silent);
+    for (const auto& fault : device.Faults) {
+        updateDevice->SetPacketFault(fault.PacketNumber, fault.Fault, fault.FailureCode);
+    }
+    if (parsed.Options->DriveMode) {
+        usbDevices.AddDevice(kTargetVendorId, kDriveModeProductIds[0]);
+    } else {
+        hidPort.AttachUpdateDevice(updateDevice);
+    }
+
+    const std::unique_ptr<CUiLanguage> language = CreateUiLanguage();
+    // Real volumes also with the virtual device: a drive-mode run copies onto whatever mounted
+    // volume has the device's size.
+    const FileSystemServices files = CreateFileSystemServices();
+    const DriveCopyServices driveCopy{files.Volumes.get(), &usbDevices, files.FileWriter.get(),
+                                      files.StagingFolder};
+    fonts->Finish();
+    return app.Run(UpdatePlatform{hidPort, usbDevices, *language, driveCopy, &notices});
+}
