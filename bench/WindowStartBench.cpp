@@ -7,6 +7,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -73,6 +75,10 @@ BENCHMARK_CAPTURE(StartSideBySide, tarvex_update_demo, std::string(TARVEX_UPDATE
 // program (no X server, a program that died), where a slow figure never does.
 class CFailureNotingReporter final : public benchmark::ConsoleReporter {
 public:
+    // Colours only on a terminal: a CI log shows the escape codes as they are.
+    CFailureNotingReporter()
+        : ConsoleReporter(isatty(STDOUT_FILENO) != 0 ? OO_Defaults : OO_Tabular) {}
+
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
             m_bFailed = m_bFailed || run.error_occurred;
