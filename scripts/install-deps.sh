@@ -35,6 +35,8 @@ packages=(
   # without missing glyphs
   qt6-base-dev
   qt6-svg-dev
+  libfontconfig-dev  # the window programs read the font configuration ahead of Qt
+  libxcb1-dev        # the window start benchmark watches the X server for the window
   xvfb
   xauth
   fonts-wqy-microhei

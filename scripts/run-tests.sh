@@ -6,9 +6,9 @@
 # window driven from outside on Xvfb and the installer's test among it) and takes the Windows
 # window's screenshots,
 # runs the benchmarks of the `ci` build briefly (their figures are printed, never compared with
-# anything), runs every fuzz target for FUZZ_SECONDS (default 60; 30 when CI=true) through
-# scripts/run-fuzzers.sh, and runs the real-device tests of the `ci` build in a QEMU guest
-# (tests/vm/run-vm-tests.sh, a few minutes). Every run also builds the Debian package from the
+# anything; the window's start among them, under Xvfb), runs every fuzz target for FUZZ_SECONDS
+# (default 60; 30 when CI=true) through scripts/run-fuzzers.sh, and runs the real-device tests
+# of the `ci` build in a QEMU guest (tests/vm/run-vm-tests.sh, a few minutes). Every run also builds the Debian package from the
 # ci build and checks it; with --all it is installed into a clean Debian 12 root too.
 #
 #   bash scripts/run-tests.sh          ci preset only
@@ -189,6 +189,20 @@ if $with_sanitizers; then
     results+=("bench: ran ($((SECONDS - started)) s; figures above, not gated)")
   else
     results+=("bench: FAILED to run")
+    any_failed=true
+  fi
+
+  # The window's start beside a bare Qt dialog under Xvfb: ms_to_window for each, their ratio
+  # (a few seconds; a fixed number of alternating starts whatever the minimum time).
+  banner "[bench] tarvex_window_bench of the ci build under Xvfb"
+  started=$SECONDS
+  if [[ ! -x build/ci/bench/tarvex_window_bench ]]; then
+    results+=("window bench: not run (the ci build did not produce it)")
+    any_failed=true
+  elif xvfb-run -a -s "-screen 0 1024x768x24 -dpi 96" build/ci/bench/tarvex_window_bench; then
+    results+=("window bench: ran ($((SECONDS - started)) s; figures above, not gated)")
+  else
+    results+=("window bench: FAILED to run")
     any_failed=true
   fi
 

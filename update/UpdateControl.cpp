@@ -99,7 +99,7 @@ void CUpdateEngine::CloseRun(std::uint64_t run, UpdateOutcome outcome) {
     m_View.OnUpdateRunEnded(outcome);
 }
 
-void CUpdateEngine::Initialise() {
+void CUpdateEngine::Initialise(VersionQueryStart queryStart) {
     m_View.SetProgress(0);
     {
         std::lock_guard lock(m_ReceiveLock);
@@ -113,11 +113,21 @@ void CUpdateEngine::Initialise() {
         if (m_Hid.DeviceMode() == kDeviceModeReady) {
             ShowUpdateButton(true);
             ShowVersionText(true);
-            StartVersionQuery();
+            if (queryStart == VersionQueryStart::Now) {
+                StartVersionQuery();
+            } else {
+                m_bVersionQueryDue.store(true);
+            }
         }
     } else {
         ShowUpdateButton(UpdateDeviceLocked());
         ShowVersionText(false);
+    }
+}
+
+void CUpdateEngine::StartDueVersionQuery() {
+    if (m_bVersionQueryDue.load()) {
+        StartVersionQuery();
     }
 }
 
@@ -242,6 +252,7 @@ std::uint64_t CUpdateEngine::BeginUpdateRun() {
 }
 
 void CUpdateEngine::StartVersionQuery() {
+    m_bVersionQueryDue.store(false);
     if (m_Hid.DriveModePresent() || m_bShutdown.load()) {
         return;
     }

@@ -113,9 +113,15 @@ public:
     CUpdateEngine& operator=(const CUpdateEngine&) = delete;
 
     // --- window thread ---
+    // When the start-up's version query starts: at once, or when the front end asks for it
+    // (StartDueVersionQuery), so that a window can show itself before a worker competes with it.
+    enum class VersionQueryStart { Now, WhenAsked };
     // Start-up: resets the shared values, detects a device, enables the button and starts the
     // version query as the result says.
-    void Initialise();
+    void Initialise(VersionQueryStart queryStart = VersionQueryStart::Now);
+    // Starts the version query that Initialise left to be asked for, unless another query has
+    // started since (a device's arrival) or none is due.
+    void StartDueVersionQuery();
     // The update button. Returns whether a run was started: the drive-copy run while a
     // drive-mode device is present, else an HID update run. While another program holds the
     // device's lock it starts nothing, writes nothing and shows the busy text (text 41); the
@@ -281,6 +287,7 @@ private:
     DeviceLocks m_VersionQueryLocks;  // the queried device's, held until the query ends
     std::atomic<bool> m_bVersionAskAgain{false};
     SteadyNow m_Now;  // set before any worker starts
+    std::atomic<bool> m_bVersionQueryDue{false};  // set by Initialise, until a query starts
 
     const DriveCopyServices m_DriveCopy;
     const RunGuardServices m_Guards;

@@ -9,6 +9,7 @@
 #include "app/DemoDevices.h"
 #include "app/DemoOptions.h"
 #include "app/qt/UpdateApp.h"
+#include "platform/FontPreload.h"
 #include "platform/SystemServices.h"
 
 int main(int argc, char** argv) {
@@ -21,6 +22,8 @@ int main(int argc, char** argv) {
             return 0;
         }
     }
+    // Beside the toolkit's start, rather than before the window's layout.
+    const std::unique_ptr<CFontPreload> fonts = StartFontPreload();
     CUpdateApp app(argc, argv);
     const std::vector<std::string_view> arguments(argv + 1, argv + argc);
     const DemoParseResult parsed = ParseDemoArguments(arguments);
@@ -40,6 +43,7 @@ int main(int argc, char** argv) {
     const FileSystemServices files = CreateFileSystemServices();
     const DriveCopyServices driveCopy{files.Volumes.get(), &usbDevices, files.FileWriter.get(),
                                       files.StagingFolder};
+    fonts->Finish();
     return app.Run(UpdatePlatform{hidPort, usbDevices, *language, driveCopy, &notices,
                                   RunGuardServices{devices.DeviceLocks(), nullptr}});
 }

@@ -9,7 +9,6 @@ namespace tarvex {
 
 CUpdateApp::CUpdateApp(int& argc, char** argv) : QApplication(argc, argv) {
     setDesktopFileName(QString::fromLatin1(kDesktopFileName));
-    setWindowIcon(ProgramIcon());
 }
 
 int CUpdateApp::Run(const UpdatePlatform& platform) {
@@ -17,6 +16,10 @@ int CUpdateApp::Run(const UpdatePlatform& platform) {
     CUpdateDlg dialog(platform.Language);
     CUpdateEngine engine(hid, dialog, platform.Language, platform.DriveCopy, platform.Guards);
     dialog.Start(engine, platform.pDeviceNotices);
+    // An X11 window manager takes the icon in every size it offers, drawn when the window is
+    // made; set after the first paint, the drawing does not hold the window back. The dialog
+    // and every later window take it from here.
+    dialog.AfterFirstPaint([this] { setWindowIcon(ProgramIcon()); });
     dialog.exec();
     // Closing the dialog has stopped the engine; this covers a dialog ended any other way.
     dialog.CancelQuestions();

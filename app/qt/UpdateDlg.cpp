@@ -22,7 +22,6 @@
 #include "ui/qt/QtGeometry.h"
 #include "ui/qt/QtKeys.h"
 #include "ui/qt/UiFonts.h"
-#include "ui/qt/UiPictures.h"
 #include "update/DeviceNoticePump.h"
 
 namespace tarvex {
@@ -61,8 +60,8 @@ CUpdateDlg::CUpdateDlg(const CUiLanguage& language, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowCloseButtonHint),
       m_Language(language) {
+    // The window's icon comes from the application, set after the first paint (CUpdateApp).
     setFont(DialogFont());
-    setWindowIcon(ProgramIcon());
     BindControls();
     LayOutControls();
 
@@ -132,7 +131,37 @@ void CUpdateDlg::Start(CUpdateEngine& engine, CDeviceNoticeSource* notices) {
         m_pNoticeWatch = new QSocketNotifier(notices->NoticeFd(), QSocketNotifier::Read, this);
         connect(m_pNoticeWatch, &QSocketNotifier::activated, this, [this] { OnDeviceNotices(); });
     }
-    engine.Initialise();
+    engine.Initialise(CUpdateEngine::VersionQueryStart::WhenAsked);
+    AfterFirstPaint([this] { m_pEngine->StartDueVersionQuery(); });
+}
+
+void CUpdateDlg::AfterFirstPaint(std::function<void()> work) {
+    m_FirstPaintWork.push_back(std::move(work));
+    if (m_bPainted) {
+        QMetaObject::invokeMethod(
+            this, [this] { RunFirstPaintWork(); }, Qt::QueuedConnection);
+    }
+}
+
+void CUpdateDlg::paintEvent(QPaintEvent* event) {
+    QDialog::paintEvent(event);
+    if (!m_bPainted) {
+        m_bPainted = true;
+        // Queued: it runs once this paint has reached the screen.
+        QMetaObject::invokeMethod(
+            this, [this] { RunFirstPaintWork(); }, Qt::QueuedConnection);
+    }
+}
+
+void CUpdateDlg::RunFirstPaintWork() {
+    std::vector<std::function<void()>> work;
+    work.swap(m_FirstPaintWork);
+    for (const auto& step : work) {
+        if (m_bClosed) {
+            return;
+        }
+        step();
+    }
 }
 
 void CUpdateDlg::OnUsbUpdate() {

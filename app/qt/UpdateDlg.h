@@ -16,7 +16,9 @@
 
 #include <QDialog>
 #include <atomic>
+#include <functional>
 #include <memory>
+#include <vector>
 
 #include "app/QuestionRelay.h"
 #include "app/qt/WindowThreadQueue.h"
@@ -42,8 +44,15 @@ public:
 
     // Window thread, once: the engine the button drives and the device notices to follow
     // (null, or a source without a descriptor, when there are none). Runs the engine's
-    // start-up detection.
+    // start-up detection now, so that the first picture of the window shows the button as
+    // detection left it; the version query it calls for starts once the window has been
+    // painted.
     void Start(CUpdateEngine& engine, CDeviceNoticeSource* notices);
+
+    // Window thread: runs `work` on the window's thread after the window has been painted for
+    // the first time (soon, if it has been already), unless the window has closed by then.
+    // For what the first picture does not need.
+    void AfterFirstPaint(std::function<void()> work);
 
     // --- CUpdateView, any thread ---
     void EnableUpdateButton(bool enable) override;
@@ -75,6 +84,7 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
@@ -88,6 +98,7 @@ private:
     void OnUsbUpdate();
     void OnDeviceNotices();
     void CloseDown();
+    void RunFirstPaintWork();
     void ShowPromptWindow(const std::shared_ptr<CQuestion>& question, const QString& text,
                           int mode);
 
@@ -106,6 +117,8 @@ private:
     QSocketNotifier* m_pNoticeWatch = nullptr;
     bool m_bClosed = false;
     bool m_bShowingVolumeWait = false;  // window thread only
+    bool m_bPainted = false;
+    std::vector<std::function<void()>> m_FirstPaintWork;
     // The last progress sent to the window's thread: one update per percent, not per chunk.
     std::atomic<unsigned> m_PostedProgress{0};
 };

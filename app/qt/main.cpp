@@ -1,10 +1,13 @@
 // tarvex-update: the firmware updater's window, on this machine's devices.
 
 #include "app/qt/UpdateApp.h"
+#include "platform/FontPreload.h"
 #include "platform/SystemServices.h"
 
 int main(int argc, char** argv) {
     using namespace tarvex;
+    // Beside the toolkit's and the services' start, rather than before the window's layout.
+    const std::unique_ptr<CFontPreload> fonts = StartFontPreload();
     CUpdateApp app(argc, argv);
     const std::unique_ptr<CUiLanguage> language = CreateUiLanguage();
     SystemServices system = CreateSystemServices();
@@ -12,6 +15,7 @@ int main(int argc, char** argv) {
     const DriveCopyServices driveCopy{files.Volumes.get(), system.UsbDevices.get(),
                                       files.FileWriter.get(), files.StagingFolder};
     const RunGuardSystemServices guards = CreateRunGuardServices();
+    fonts->Finish();
     return app.Run(UpdatePlatform{
         *system.HidPort, *system.UsbDevices, *language, driveCopy, system.DeviceNotices.get(),
         RunGuardServices{guards.DeviceLocks.get(), guards.SleepInhibitor.get()}});

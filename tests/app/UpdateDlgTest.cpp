@@ -20,6 +20,7 @@
 #include "ui/DialogLayout.h"
 #include "ui/LocalizedText.h"
 #include "ui/qt/ButtonEx.h"
+#include "ui/qt/UiPictures.h"
 
 namespace tarvex::testing {
 namespace {
@@ -27,6 +28,24 @@ namespace {
 using namespace std::chrono_literals;
 
 class UpdateDlgTest : public WindowFixture {};
+
+// Counts the events of one type that reach `watched`, letting them through.
+class CEventCounter final : public QObject {
+public:
+    CEventCounter(QObject& watched, QEvent::Type type, int& count) : m_Type(type), m_Count(count) {
+        watched.installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        m_Count += event->type() == m_Type ? 1 : 0;
+        return false;
+    }
+
+private:
+    QEvent::Type m_Type;
+    int& m_Count;
+};
 
 // --- start-up ---
 
@@ -59,6 +78,41 @@ TEST_F(UpdateDlgTest, StartsWithADriveModeDeviceEnabledWithoutAQuery) {
     EXPECT_TRUE(ProcessUntil([&] { return m_pDlg->UpdateButton()->isEnabled(); }));
     EXPECT_TRUE(m_pDlg->VersionText()->text().isEmpty());
     EXPECT_EQ(m_pEngine->RunningWorkers(), 0U);
+}
+
+// The window shows itself first: made and started, it has drawn no picture and sent the device
+// nothing, though detection has set the button; the version query and the work handed to
+// AfterFirstPaint wait for its first paint, and end up done all the same.
+TEST_F(UpdateDlgTest, WhatCanWaitWaitsForTheFirstPaint) {
+    m_Port.AttachUpdateDevice(m_pDevice);
+    const std::size_t drawn = PicturesDrawn();
+    m_pHid = std::make_unique<CHid>(m_Port, m_Usb, &m_Notices);
+    m_pDlg = std::make_unique<CUpdateDlg>(m_Language);
+    m_pEngine =
+        std::make_unique<CUpdateEngine>(*m_pHid, *m_pDlg, m_Language, m_DriveCopy, m_Guards);
+    int paints = 0;
+    int paintsBeforeWork = -1;
+    CEventCounter counter(*m_pDlg, QEvent::Paint, paints);
+    m_pDlg->AfterFirstPaint([&] { paintsBeforeWork = paints; });
+    m_pDlg->Start(*m_pEngine, &m_Notices);
+    QCoreApplication::processEvents();
+
+    EXPECT_TRUE(m_pDlg->UpdateButton()->isEnabled());
+    EXPECT_EQ(m_pDevice->VersionQueryCount(), 0U);
+    EXPECT_EQ(m_pEngine->RunningWorkers(), 0U);
+    EXPECT_EQ(paintsBeforeWork, -1);
+    EXPECT_EQ(PicturesDrawn(), drawn);
+
+    m_pDlg->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(m_pDlg.get()));
+    EXPECT_TRUE(WaitForVersionText(QStringLiteral("V1.05")));
+    EXPECT_EQ(m_pDevice->VersionQueryCount(), 1U);
+    EXPECT_GE(paintsBeforeWork, 1) << "the work ran before the first paint, or never";
+
+    // Handed over once the window has been painted, work still runs, on the window's thread.
+    bool later = false;
+    m_pDlg->AfterFirstPaint([&] { later = true; });
+    EXPECT_TRUE(ProcessUntil([&] { return later; }));
 }
 
 TEST_F(UpdateDlgTest, CaptionEndsInTheVersionSuffixInChinese) {

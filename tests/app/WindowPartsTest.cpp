@@ -1,9 +1,11 @@
 // The window's smaller parts: the file filter and the keys on Qt, the demo's options, the
-// question relay.
+// question relay, the program icon.
 
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QIcon>
+#include <QImage>
 #include <future>
 #include <thread>
 
@@ -13,6 +15,7 @@
 #include "ui/DialogKeys.h"
 #include "ui/qt/QtFileFilter.h"
 #include "ui/qt/QtKeys.h"
+#include "ui/qt/UiPictures.h"
 #include "update/UpdateView.h"
 
 namespace tarvex::testing {
@@ -46,6 +49,37 @@ TEST(QtKeysTest, QtsKeysMapOntoTheKeysTheMainDialogSwallows) {
                           Qt::Key_Control, Qt::Key_Delete, Qt::Key_PageDown}) {
         EXPECT_FALSE(IsSwallowedByMainDialog(VirtualKeyOf(key))) << key;
     }
+}
+
+// The icon is made at start-up and drawn only when a window system asks for a size: every
+// size it offers, drawn as the picture itself is drawn, each once however many copies ask.
+TEST(ProgramIconTest, DrawsEachSizeWhenFirstAskedAndOnce) {
+    const std::size_t before = PicturesDrawn();
+    const QIcon icon = ProgramIcon();
+    EXPECT_EQ(PicturesDrawn(), before) << "making the icon drew it";
+
+    QList<QSize> expected;
+    for (const int side : {16, 24, 32, 48, 64, 96, 128, 256}) {
+        expected.append(QSize(side, side));
+    }
+    EXPECT_EQ(icon.availableSizes(), expected);
+
+    const QImage large = icon.pixmap(QSize(256, 256), 1.0).toImage();
+    EXPECT_EQ(PicturesDrawn(), before + 1);
+    EXPECT_EQ(large.convertToFormat(QImage::Format_ARGB32_Premultiplied),
+              LoadPicture(kPictureProgramIcon, 1.0)
+                  .toImage()
+                  .convertToFormat(QImage::Format_ARGB32_Premultiplied));
+    const std::size_t withLarge = PicturesDrawn();
+
+    const QIcon copy = icon;  // as the application hands it to each window
+    EXPECT_EQ(copy.pixmap(QSize(256, 256), 1.0).size(), QSize(256, 256));
+    const QPixmap doubled = copy.pixmap(QSize(16, 16), 2.0);
+    EXPECT_EQ(doubled.size(), QSize(32, 32));
+    EXPECT_EQ(doubled.devicePixelRatio(), 2.0);
+    EXPECT_EQ(PicturesDrawn(), withLarge + 1) << "the 256 was drawn again, or the 32 not at all";
+    icon.pixmap(QSize(32, 32), 1.0);
+    EXPECT_EQ(PicturesDrawn(), withLarge + 1) << "the 32 was drawn twice";
 }
 
 TEST(DemoOptionsTest, TakesTheVirtualDevicesOptions) {

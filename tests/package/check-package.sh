@@ -81,7 +81,7 @@ depends=$(field Depends)
 # The libraries the programs link, each found by dpkg-shlibdeps with a minimum version, and the
 # Qt platform plugins, which no link shows.
 for needed in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6svg6 \
-  libhidapi-hidraw0 libudev1 libsystemd0; do
+  libhidapi-hidraw0 libudev1 libsystemd0 libfontconfig1; do
   pattern=$(sed 's/[+.]/\\&/g' <<<"$needed")
   grep -qE "(^|, )$pattern \(>= [^)]+\)" <<<"$depends" || fail "Depends lacks $needed (>= ...)"
 done

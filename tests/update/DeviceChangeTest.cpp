@@ -230,6 +230,62 @@ TEST_F(DeviceChangeFixture, PluggingInEnablesTheButtonAndAsksTheVersionOnce) {
     EXPECT_EQ(m_pDevice->VersionQueryCount(), 1U);
 }
 
+// --- a start-up whose version query waits to be asked for (a window shows itself first) ---
+
+// What happens between the start-up detection and the front end's call for the query.
+enum class Meanwhile { Nothing, AskedTwice, DeviceArrived, DriveMode };
+
+struct DueQueryCase {
+    const char* Name;
+    Meanwhile Between;
+    std::size_t VersionQueries;
+};
+
+void PrintTo(const DueQueryCase& c, std::ostream* out) {
+    *out << c.Name;
+}
+
+class DueVersionQueryTest : public DeviceChangeFixture,
+                            public ::testing::WithParamInterface<DueQueryCase> {};
+
+TEST_P(DueVersionQueryTest, AsksOnceWhenCalledFor) {
+    const DueQueryCase& c = GetParam();
+    if (c.Between == Meanwhile::DriveMode) {
+        // Beside the update device, which would answer a query that should not be sent.
+        m_Usb.AddDevice(kTargetVendorId, kDriveModeProductIds[0]);
+    }
+    m_pEngine->Initialise(CUpdateEngine::VersionQueryStart::WhenAsked);
+    // The button and the version text are set as at once; only the query waits.
+    ASSERT_THAT(m_View.Buttons(), ElementsAre(true));
+    ASSERT_THAT(m_View.VersionTexts(), ElementsAre(""));
+    EXPECT_EQ(m_pEngine->RunningWorkers(), 0U);
+    EXPECT_EQ(m_pDevice->VersionQueryCount(), 0U);
+
+    if (c.Between == Meanwhile::DeviceArrived) {
+        m_pEngine->OnDeviceChange(0x8000);
+        ASSERT_TRUE(m_View.WaitForVersionText(kVersion));
+        ASSERT_TRUE(WaitUntil([&] { return m_pEngine->RunningWorkers() == 0; }));
+    }
+    m_pEngine->StartDueVersionQuery();
+    if (c.Between == Meanwhile::AskedTwice) {
+        m_pEngine->StartDueVersionQuery();
+    }
+    if (c.VersionQueries > 0) {
+        EXPECT_TRUE(m_View.WaitForVersionText(kVersion));
+    }
+    Settle();
+    EXPECT_EQ(m_pDevice->VersionQueryCount(), c.VersionQueries);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    DeviceChange, DueVersionQueryTest,
+    ::testing::Values(DueQueryCase{"AskedOnce", Meanwhile::Nothing, 1},
+                      DueQueryCase{"AskedTwice", Meanwhile::AskedTwice, 1},
+                      // The arrival's own query answers for the start-up's.
+                      DueQueryCase{"AfterAnArrivalsQuery", Meanwhile::DeviceArrived, 1},
+                      DueQueryCase{"DriveModeDeviceNeverAsked", Meanwhile::DriveMode, 0}),
+    [](const auto& param) { return std::string(param.param.Name); });
+
 // --- the update device is attached but will not open ---
 
 // Text 40 as the user reads it (English).

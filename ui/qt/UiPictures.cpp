@@ -1,9 +1,17 @@
 #include "ui/qt/UiPictures.h"
 
+#include <QApplication>
+#include <QIconEngine>
 #include <QPainter>
 #include <QString>
+#include <QStyle>
+#include <QStyleOption>
 #include <QSvgRenderer>
+#include <algorithm>
 #include <array>
+#include <atomic>
+#include <map>
+#include <utility>
 
 #include "ui/PromptLayout.h"
 #include "ui/qt/QtGeometry.h"
@@ -45,9 +53,12 @@ const PictureSource* FindPicture(std::uint32_t id) {
     return nullptr;
 }
 
+std::atomic<std::size_t> DrawnCount{0};
+
 QPixmap Render(const char* resource, QSize logicalSize, qreal devicePixelRatio) {
     static const bool registered = (RegisterPictureResources(), true);
     (void)registered;
+    DrawnCount.fetch_add(1);
     QSvgRenderer renderer{QString::fromLatin1(resource)};
     if (!renderer.isValid()) {
         return {};
@@ -62,7 +73,67 @@ QPixmap Render(const char* resource, QSize logicalSize, qreal devicePixelRatio) 
     return pixmap;
 }
 
+// The sides the program icon lists, in device pixels: those of 16 to 128 at 1x and 2x, and 256.
+// X11 window managers get every one of them; any other size is drawn when it is asked for.
+constexpr std::array kIconSides{16, 24, 32, 48, 64, 96, 128, 256};
+
+// An icon drawn from its SVG source the first time a size is asked for, then kept. Making one
+// draws nothing: a window system asks for its sizes when it sets the icon, not before.
+class CPictureIconEngine final : public QIconEngine {
+public:
+    explicit CPictureIconEngine(const char* resource) : m_Resource(resource) {}
+
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State) override {
+        if (size.isEmpty()) {
+            return {};
+        }
+        QPixmap& drawn = m_Drawn[std::pair(size.width(), size.height())];
+        if (drawn.isNull()) {
+            drawn = Render(m_Resource, size, 1.0);
+        }
+        if (mode == QIcon::Normal || QApplication::style() == nullptr) {
+            return drawn;
+        }
+        // Disabled and selected looks as the style makes them from the normal picture.
+        QStyleOption option;
+        option.palette = QApplication::palette();
+        return QApplication::style()->generatedIconPixmap(mode, drawn, &option);
+    }
+
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode,
+               QIcon::State state) override {
+        const qreal ratio =
+            painter->device() != nullptr ? painter->device()->devicePixelRatioF() : 1.0;
+        painter->drawPixmap(rect, pixmap(rect.size() * ratio, mode, state));
+    }
+
+    QSize actualSize(const QSize& size, QIcon::Mode, QIcon::State) override {
+        const int side = std::min(size.width(), size.height());
+        return {side, side};
+    }
+
+    QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override {
+        QList<QSize> sizes;
+        for (const int side : kIconSides) {
+            sizes.append(QSize(side, side));
+        }
+        return sizes;
+    }
+
+    QString key() const override { return QStringLiteral("tarvex-picture"); }
+
+    QIconEngine* clone() const override { return new CPictureIconEngine(*this); }
+
+private:
+    const char* m_Resource;
+    std::map<std::pair<int, int>, QPixmap> m_Drawn;
+};
+
 }  // namespace
+
+std::size_t PicturesDrawn() {
+    return DrawnCount.load();
+}
 
 QSize PictureSize(std::uint32_t id) {
     const PictureSource* picture = FindPicture(id);
@@ -78,14 +149,7 @@ QPixmap LoadPicture(std::uint32_t id, qreal devicePixelRatio) {
 }
 
 QIcon ProgramIcon() {
-    const PictureSource* picture = FindPicture(kPictureProgramIcon);
-    QIcon icon;
-    for (const int side : {16, 24, 32, 48, 64, 128, 256}) {
-        for (const qreal ratio : {1.0, 2.0}) {
-            icon.addPixmap(Render(picture->Resource, QSize(side, side), ratio));
-        }
-    }
-    return icon;
+    return QIcon(new CPictureIconEngine(FindPicture(kPictureProgramIcon)->Resource));
 }
 
 }  // namespace tarvex

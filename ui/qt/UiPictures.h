@@ -8,6 +8,7 @@
 #include <QIcon>
 #include <QPixmap>
 #include <QSize>
+#include <cstddef>
 #include <cstdint>
 
 #include "ui/PictureIds.h"
@@ -20,7 +21,12 @@ QSize PictureSize(std::uint32_t id);
 // The picture drawn for `devicePixelRatio`; a null pixmap for an id the resources do not hold.
 QPixmap LoadPicture(std::uint32_t id, qreal devicePixelRatio);
 
-// The program icon in the sizes window systems ask for, each drawn at 1x and 2x.
+// The program icon, listing the sizes window systems ask for (16 to 128 pixels at 1x and 2x,
+// and 256). Each size is drawn when it is first asked for, so that making the icon costs
+// nothing; copies of the returned icon share what has been drawn.
 QIcon ProgramIcon();
+
+// How many pictures this process has drawn from their sources so far.
+std::size_t PicturesDrawn();
 
 }  // namespace tarvex
