@@ -119,7 +119,7 @@ TEST(LocalizedText, OnlyTheWholeIdentifier0x0804SelectsChinese) {
 TEST(LocalizedText, IndexWithoutTextIsEmptyWithoutFallBack) {
     constexpr std::int32_t kLowest = std::numeric_limits<std::int32_t>::min();
     constexpr std::int32_t kHighest = std::numeric_limits<std::int32_t>::max();
-    const std::int32_t indexes[] = {20, 0, 15, 18, 32, 39, 54, -1000, kLowest, kHighest};
+    const std::int32_t indexes[] = {20, 0, 15, 18, 32, 39, 55, -1000, kLowest, kHighest};
     for (const std::int32_t index : indexes) {
         for (const LanguageId language :
              {LanguageId{0x0804}, LanguageId{0x0409}, LanguageId{0x0404}}) {
