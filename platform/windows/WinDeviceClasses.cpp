@@ -2,12 +2,43 @@
 
 #include <dbt.h>
 
+#include <vector>
+
 // The HID library's headers in mingw-w64 lack C linkage for C++.
 extern "C" {
 #include <hidsdi.h>
 }
 
 namespace tarvex {
+
+namespace {
+
+// A detail record that fails to read is sized again for itself this many times before the
+// interface is given up (it may be changing while listed).
+constexpr int kDetailAttempts = 3;
+
+}  // namespace
+
+std::optional<std::wstring> DeviceInterfacePath(HDEVINFO set,
+                                                SP_DEVICE_INTERFACE_DATA& interfaceData,
+                                                SP_DEVINFO_DATA* device) {
+    for (int attempt = 0; attempt < kDetailAttempts; ++attempt) {
+        DWORD size = 0;
+        ::SetupDiGetDeviceInterfaceDetailW(set, &interfaceData, nullptr, 0, &size, nullptr);
+        if (size < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) {
+            return std::nullopt;
+        }
+        // DWORD-aligned storage for the record, whose size field counts only its fixed head.
+        std::vector<DWORD> storage((size + sizeof(DWORD) - 1) / sizeof(DWORD));
+        auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(storage.data());
+        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+        if (::SetupDiGetDeviceInterfaceDetailW(set, &interfaceData, detail, size, nullptr,
+                                               device)) {
+            return std::wstring(detail->DevicePath);
+        }
+    }
+    return std::nullopt;
+}
 
 GUID HidInterfaceClass() {
     GUID hidClass{};

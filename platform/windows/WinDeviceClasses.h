@@ -3,6 +3,11 @@
 
 #include <windows.h>
 
+#include <setupapi.h>
+
+#include <optional>
+#include <string>
+
 #include "platform/windows/DeviceChangeNotice.h"
 
 namespace tarvex {
@@ -17,6 +22,12 @@ GUID HidInterfaceClass();
 // Registers `window` for WM_DEVICECHANGE notices about the device interfaces of one class;
 // null when the system refused (its plug-and-play service may still be starting).
 HDEVNOTIFY RegisterForInterfaceClass(HWND window, const GUID& interfaceClass);
+
+// The path of one listed device interface, read from its detail record; with `device` given,
+// also the record of the device that offers it. Nothing when the record cannot be read.
+std::optional<std::wstring> DeviceInterfacePath(HDEVINFO set,
+                                                SP_DEVICE_INTERFACE_DATA& interfaceData,
+                                                SP_DEVINFO_DATA* device = nullptr);
 
 // The interface class a WM_DEVICECHANGE message's record (its lParam) is about.
 NoticeInterfaceClass InterfaceClassOfBroadcast(LPARAM record);

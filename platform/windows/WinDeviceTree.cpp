@@ -8,6 +8,7 @@
 #include "platform/DeviceNames.h"
 #include "platform/windows/UsbInstanceId.h"
 #include "platform/windows/Utf16Text.h"
+#include "platform/windows/WinDeviceClasses.h"
 #include "platform/windows/WinHandles.h"
 
 namespace tarvex {
@@ -58,22 +59,6 @@ std::optional<DWORD> StorageDeviceNumber(const std::wstring& path) {
     return number.DeviceNumber;
 }
 
-std::optional<std::wstring> InterfacePath(HDEVINFO set, SP_DEVICE_INTERFACE_DATA& interfaceData,
-                                          SP_DEVINFO_DATA& device) {
-    DWORD size = 0;
-    ::SetupDiGetDeviceInterfaceDetailW(set, &interfaceData, nullptr, 0, &size, nullptr);
-    if (size < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) {
-        return std::nullopt;
-    }
-    std::vector<DWORD> storage((size + sizeof(DWORD) - 1) / sizeof(DWORD));
-    auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(storage.data());
-    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
-    if (!::SetupDiGetDeviceInterfaceDetailW(set, &interfaceData, detail, size, nullptr, &device)) {
-        return std::nullopt;
-    }
-    return std::wstring(detail->DevicePath);
-}
-
 // The device node of the disk with this number.
 std::optional<DEVINST> DiskNode(DWORD diskNumber) {
     GUID diskClass = kDiskInterfaceClass;
@@ -90,7 +75,7 @@ std::optional<DEVINST> DiskNode(DWORD diskNumber) {
         }
         SP_DEVINFO_DATA device{};
         device.cbSize = sizeof(device);
-        const auto path = InterfacePath(set.get(), interfaceData, device);
+        const auto path = DeviceInterfacePath(set.get(), interfaceData, &device);
         if (path && StorageDeviceNumber(*path) == diskNumber) {
             return device.DevInst;
         }

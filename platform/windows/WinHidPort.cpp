@@ -20,29 +20,6 @@ namespace tarvex {
 
 namespace {
 
-// A detail record that fails to read is sized again for itself this many times before the
-// interface is given up (it may be changing while listed).
-constexpr int kDetailAttempts = 3;
-
-std::optional<std::wstring> InterfacePath(HDEVINFO set, SP_DEVICE_INTERFACE_DATA& interfaceData) {
-    for (int attempt = 0; attempt < kDetailAttempts; ++attempt) {
-        DWORD size = 0;
-        ::SetupDiGetDeviceInterfaceDetailW(set, &interfaceData, nullptr, 0, &size, nullptr);
-        if (size < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) {
-            return std::nullopt;
-        }
-        // DWORD-aligned storage for the record, whose size field counts only its fixed head.
-        std::vector<DWORD> storage((size + sizeof(DWORD) - 1) / sizeof(DWORD));
-        auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(storage.data());
-        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
-        if (::SetupDiGetDeviceInterfaceDetailW(set, &interfaceData, detail, size, nullptr,
-                                               nullptr)) {
-            return std::wstring(detail->DevicePath);
-        }
-    }
-    return std::nullopt;
-}
-
 // Opened with no access at all: enough for the attributes, and allowed also on interfaces that
 // the system holds for itself (keyboards, mice).
 std::optional<HIDD_ATTRIBUTES> ReadAttributes(const std::wstring& path) {
@@ -75,7 +52,7 @@ std::vector<HidInterfaceInfo> CWinHidPort::ListHidInterfaces() {
         if (!::SetupDiEnumDeviceInterfaces(set.get(), nullptr, &hidClass, index, &interfaceData)) {
             break;
         }
-        const auto path = InterfacePath(set.get(), interfaceData);
+        const auto path = DeviceInterfacePath(set.get(), interfaceData);
         if (!path) {
             continue;
         }
