@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the dependencies, builds with warnings as errors (`ci` preset), runs the whole test
+# Installs the dependencies, checks that every include runs downward (scripts/check-includes.sh),
+# builds with warnings as errors (`ci` preset), runs the whole test
 # suite and takes the window's screenshots under Xvfb (build/ci/screenshots/). With --all, or when CI=true, it then builds and runs the suite again under
 # AddressSanitizer with UndefinedBehaviorSanitizer (`asan`) and under ThreadSanitizer (`tsan`),
 # cross-builds for Windows with mingw-w64 and runs that build's suite under wine (`windows`: the
@@ -53,7 +54,7 @@ banner() {
   printf '\n==> %s\n' "$*"
 }
 
-stages="preset(s) ${presets[*]}, screenshots, package"
+stages="include floors, preset(s) ${presets[*]}, screenshots, package"
 $with_sanitizers && stages+=", package install, benchmarks, fuzzers (${FUZZ_SECONDS} s each), guest"
 banner "Stages: install dependencies, then $stages"
 bash scripts/install-deps.sh
@@ -72,6 +73,18 @@ total_failed=0
 total_skipped=0
 all_counted=true
 any_failed=false
+
+# The floors (docs/architecture.md): no include runs from a lower folder to a higher one. Fails
+# the run, but every preset still builds and tests, so that one run shows all the failures.
+banner "[includes] scripts/check-includes.sh"
+if includes_verdict=$(bash scripts/check-includes.sh); then
+  echo "$includes_verdict"
+  results+=("includes: ${includes_verdict#check-includes: }")
+else
+  echo "$includes_verdict"
+  results+=("includes: FAILED (an include runs upward; see above)")
+  any_failed=true
+fi
 
 for preset in "${presets[@]}"; do
   started=$SECONDS

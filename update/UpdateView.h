@@ -11,14 +11,9 @@
 #include <optional>
 #include <string>
 
-namespace tarvex {
+#include "ui/PromptModes.h"
 
-// Prompt modes and results.
-inline constexpr int kPromptNotice = 0;    // OK only
-inline constexpr int kPromptQuestion = 1;  // OK and Cancel
-inline constexpr int kPromptOk = 1;
-inline constexpr int kPromptCancel = 2;
-inline constexpr int kPromptNotCreated = -1;
+namespace tarvex {
 
 // How an update run ended, for front ends that report it (the terminal's exit status).
 enum class UpdateOutcome {

@@ -6,11 +6,11 @@
 #include <QPainter>
 #include <QVariant>
 
+#include "ui/PromptModes.h"
 #include "ui/qt/ButtonEx.h"
 #include "ui/qt/QtGeometry.h"
 #include "ui/qt/UiFonts.h"
 #include "ui/qt/UiPictures.h"
-#include "update/UpdateView.h"
 
 namespace tarvex {
 

@@ -1,8 +1,8 @@
 #include "ui/win32/PromptDlg.h"
 
-#include "app/win32/ResourceIds.h"
 #include "ui/PromptLayout.h"
-#include "update/UpdateView.h"
+#include "ui/PromptModes.h"
+#include "ui/win32/PromptResourceIds.h"
 
 namespace tarvex {
 
