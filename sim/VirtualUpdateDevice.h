@@ -15,6 +15,10 @@
 //
 // Threads: every member may be called from any thread; the tool's writer and reader threads
 // and a test's thread use it at once.
+//
+// The sources follow the sections below: VirtualUpdateDevice.cpp (the host's side, plugging),
+// VirtualDeviceFaults.cpp (misbehaviour), VirtualDeviceRecord.cpp (observation) and
+// VirtualDeviceProtocol.cpp (how the device reads packets and answers them).
 
 #include <array>
 #include <chrono>

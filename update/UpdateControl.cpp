@@ -1,5 +1,6 @@
-// Update control and report dispatch: the button, the version query, the two worker threads
-// with their shared receive loop, and the routing of every reply.
+// Update control: the button and the run slot, start-up and the device notices, the HID update
+// run's start, its worker and its close. The receive loop's pass and the routing of replies are
+// in ReportDispatch.cpp, the version query in VersionQuery.cpp, a run's guards in RunGuards.cpp.
 
 #include "hid/ReportSenders.h"
 #include "ui/LocalizedText.h"
@@ -35,15 +36,6 @@ CUpdateEngine::~CUpdateEngine() {
 
 std::string CUpdateEngine::Text(std::int32_t index) const {
     return LoadLocalizedString(index, m_Language);
-}
-
-std::string CUpdateEngine::VersionText() const {
-    std::lock_guard lock(m_VersionTextLock);
-    return m_VersionText;
-}
-
-void CUpdateEngine::ShowVersionText(bool show) {
-    m_View.SetVersionText(show ? VersionText() : "");
 }
 
 void CUpdateEngine::WatchStopRequest(const std::atomic<bool>& stopRequested) {
@@ -125,12 +117,6 @@ void CUpdateEngine::Initialise(VersionQueryStart queryStart) {
     }
 }
 
-void CUpdateEngine::StartDueVersionQuery() {
-    if (m_bVersionQueryDue.load()) {
-        StartVersionQuery();
-    }
-}
-
 bool CUpdateEngine::UpdateDeviceLocked() const {
     return !m_Hid.DevicePresent() && !m_Hid.DriveModePresent() &&
            m_Hid.UpdateDeviceOpenError() == HidOpenError::PermissionDenied;
@@ -140,57 +126,6 @@ void CUpdateEngine::ShowPermissionNotice() {
     // A notice waits for the user; the window's thread never does, so a worker shows it.
     m_Workers.Start(
         [this] { m_View.ShowPrompt(Text(kTextDevicePermissionDenied), kPromptNotice); });
-}
-
-std::optional<CUpdateEngine::DeviceLocks> CUpdateEngine::LockDevices(
-    const std::vector<std::string>& devices) {
-    DeviceLocks locks;
-    if (m_Guards.pDeviceLocks == nullptr) {
-        return locks;
-    }
-    for (const auto& device : devices) {
-        if (device.empty()) {
-            continue;
-        }
-        DeviceLockResult result = m_Guards.pDeviceLocks->TryLock(device);
-        if (result.Error == DeviceLockError::Busy) {
-            return std::nullopt;
-        }
-        // Unavailable: the system cannot lock it, and refusing would make a device that cannot
-        // be locked one that cannot be updated.
-        if (result.Held()) {
-            locks.push_back(std::move(result.Lock));
-        }
-    }
-    return locks;
-}
-
-void CUpdateEngine::ShowDeviceBusyNotice() {
-    m_bDeviceBusy.store(true);
-    m_Workers.Start([this] { m_View.ShowPrompt(Text(kTextDeviceBusy), kPromptNotice); });
-}
-
-void CUpdateEngine::BlockSleepForRun() {
-    if (m_Guards.pSleepInhibitor == nullptr) {
-        return;
-    }
-    // No block (no bus, no login manager, refused): the run goes on, as it would on a system
-    // without them.
-    SleepBlockResult result =
-        m_Guards.pSleepInhibitor->BlockSleep(Text(kTextTitle), Text(kTextSleepBlockReason));
-    std::lock_guard lock(m_RunGuardLock);
-    m_pRunSleepBlock = std::move(result.Block);
-}
-
-void CUpdateEngine::ReleaseRunGuards() {
-    DeviceLocks locks;
-    std::unique_ptr<CSleepBlock> block;
-    {
-        std::lock_guard lock(m_RunGuardLock);
-        locks.swap(m_RunDeviceLocks);
-        block.swap(m_pRunSleepBlock);
-    }
-    // Let go outside the lock: the system may take its time to hear of it.
 }
 
 bool CUpdateEngine::OnUsbUpdate() {
@@ -251,41 +186,6 @@ std::uint64_t CUpdateEngine::BeginUpdateRun() {
     return run;
 }
 
-void CUpdateEngine::StartVersionQuery() {
-    m_bVersionQueryDue.store(false);
-    if (m_Hid.DriveModePresent() || m_bShutdown.load()) {
-        return;
-    }
-    // A query is a report too: none goes to a device that another program is updating. During
-    // this program's own run the run's lock is shared.
-    std::optional<DeviceLocks> locks = LockDevices({m_Hid.DevicePath()});
-    if (!locks) {
-        return;
-    }
-    m_Shared.DeviceVersion.store(kDeviceVersionUnknown);
-    // During a run the query shares the run's connection: opening a fresh one would reset the
-    // transfer's short read time-out and could drop a reply queued on the old handle.
-    if (!UpdateRunActive() && !m_Hid.OpenDevice()) {
-        return;
-    }
-    DeviceLocks replaced;  // let go after the guard below
-    {
-        std::lock_guard lock(m_VersionQueryLock);
-        // The query holds the locks of the device it asks until it has stopped reading.
-        replaced.swap(m_VersionQueryLocks);
-        m_VersionQueryLocks = std::move(*locks);
-        if (m_bVersionQueryRunning) {
-            // Every arrival notice comes here; a second query beside the first would only read
-            // the same connection, and a device that never answers would gather them for ever.
-            m_bVersionAskAgain.store(true);
-            return;
-        }
-        m_bVersionQueryRunning = true;
-    }
-    ++m_VersionQueriesReading;
-    m_Workers.Start([this] { VersionQueryWorker(); });
-}
-
 void CUpdateEngine::OnDeviceChange(std::uint32_t eventType) {
     switch (eventType & 0xFFFF) {
         case kDeviceNodesChanged: {
@@ -336,81 +236,6 @@ void CUpdateEngine::Shutdown() {
     m_Transfer.Image = {};
 }
 
-CUpdateEngine::PassResult CUpdateEngine::ReceivePass(std::uint64_t run, IoFailures& failures) {
-    HidIoStatus read;
-    {
-        std::lock_guard lock(m_ReceiveLock);
-        // The run may have ended while this loop waited for the lock (another loop handled its
-        // last reply): what comes now is not this run's to read.
-        if (run != 0 && !RunActive(run)) {
-            return PassResult::RunOver;
-        }
-        read = m_Hid.ReadReport(m_InputReport);
-        if (read == HidIoStatus::Ok) {
-            HandleDeviceReport(kSendModeReport, m_InputReport);
-        }
-    }
-    if (read == HidIoStatus::DeviceGone || read == HidIoStatus::NoHandle) {
-        return PassResult::DeviceGone;
-    }
-    const bool readFailed = read != HidIoStatus::Ok && read != HidIoStatus::TimedOut;
-    failures.FailedReads = readFailed ? failures.FailedReads + 1 : 0;
-    if (read != HidIoStatus::Ok) {
-        const HidIoStatus poll = SendRequest(m_Hid, kRequestPoll, 0);
-        if (poll == HidIoStatus::DeviceGone || poll == HidIoStatus::NoHandle) {
-            return PassResult::DeviceGone;
-        }
-        // Only a write that goes through shows the device can still be written to; reports the
-        // device keeps sending do not.
-        failures.FailedPolls = poll == HidIoStatus::Ok ? 0 : failures.FailedPolls + 1;
-    }
-    const bool givenUp = failures.FailedPolls >= kMaxConsecutiveIoFailures ||
-                         failures.FailedReads >= kMaxConsecutiveIoFailures;
-    return givenUp ? PassResult::DeviceGone : PassResult::Continue;
-}
-
-void CUpdateEngine::VersionQueryWorker() {
-    // Counted in by StartVersionQuery, before this thread could be late to say so itself.
-    struct CountedOut {
-        std::atomic<int>& Count;
-        ~CountedOut() { --Count; }
-    } countedOut{m_VersionQueriesReading};
-    for (;;) {
-        m_bVersionAskAgain.store(false);
-        AskDeviceVersion();
-        DeviceLocks released;  // let go after the guard below
-        std::lock_guard lock(m_VersionQueryLock);
-        if (m_bVersionAskAgain.load() && !m_bShutdown.load()) {
-            continue;
-        }
-        m_bVersionQueryRunning = false;
-        released.swap(m_VersionQueryLocks);
-        return;
-    }
-}
-
-void CUpdateEngine::AskDeviceVersion() {
-    m_Shared.DeviceVersion.store(kDeviceVersionUnknown);
-    // As in a run, a report that was not written ends the exchange: whatever comes back then
-    // cannot be taken as the answer to it.
-    if (SendCommand(m_Hid, kSendModeReport, kCommandVersionQuery) != HidIoStatus::Ok) {
-        return;
-    }
-    const auto deadline = Now() + kVersionQueryLimit;
-    IoFailures failures;
-    while (m_Shared.DeviceVersion.load() == kDeviceVersionUnknown && !m_bShutdown.load() &&
-           !m_bVersionAskAgain.load()) {
-        // A query to a device that went away ends quietly; the notices update the window.
-        if (ReceivePass(0, failures) == PassResult::DeviceGone) {
-            return;
-        }
-        // Unanswered: the version stays unknown, and a later arrival asks again.
-        if (Now() >= deadline) {
-            return;
-        }
-    }
-}
-
 void CUpdateEngine::SendUpdateRequest() {
     // The last moment a stop request can keep the device from hearing of the run.
     if (StopRequested()) {
@@ -456,66 +281,6 @@ void CUpdateEngine::UpdateWorker(std::uint64_t run) {
         outcome = m_RunOutcome.load();
     }
     CloseRun(run, outcome);
-}
-
-void CUpdateEngine::DispatchReport(std::span<const std::uint8_t> report) {
-    std::lock_guard lock(m_ReceiveLock);
-    HandleDeviceReport(kSendModeReport, report);
-}
-
-void CUpdateEngine::HandleDeviceReport(std::uint8_t sendMode,
-                                       std::span<const std::uint8_t> report) {
-    const DeviceReply reply = DecodeDeviceReply(report);
-    if (!reply.Marked) {
-        return;
-    }
-    switch (reply.Opcode) {
-        case kReplyUpdateReady:
-            // Only the run that asked for it may open the file dialog and start a transfer.
-            if (!UpdateRunActive()) {
-                return;
-            }
-            if (SelectFirmwareImage(sendMode) == 0 && UpdateRunActive()) {
-                StopTransfer();
-            }
-            break;
-        case kReplyCommand:
-            if (report.size() > kReportReplyCode - 1) {
-                TransferStep(sendMode, report.subspan(kReportReplyCode - 1));
-            }
-            break;
-        case kReplyMemory:
-            // The device may declare the update done in any state, but only during a run.
-            if (reply.ReplyCode == kMemoryReplySuccess && UpdateRunActive()) {
-                if (SendCommand(m_Hid, sendMode, kCommandFinish) != HidIoStatus::Ok) {
-                    FailTransfer();
-                    return;
-                }
-                EndRun(UpdateOutcome::Succeeded);
-                m_View.ShowPrompt(Text(kTextSuccess), kPromptNotice);
-                m_View.SetProgress(0);
-            }
-            break;
-        default:
-            break;
-    }
-}
-
-void CUpdateEngine::EndRun(UpdateOutcome outcome) {
-    m_RunOutcome.store(outcome);
-    StopTransfer();
-}
-
-void CUpdateEngine::StopTransfer() {
-    m_Transfer.Image = {};
-    m_Shared.UpdateStopped.store(1);
-}
-
-// The button comes back with the device refresh at the end of the run's worker: enabled here,
-// it would invite a press that the run, still finishing, has to refuse.
-void CUpdateEngine::FailTransfer() {
-    EndRun(UpdateOutcome::Failed);
-    m_View.ShowPrompt(Text(kTextFailure), kPromptNotice);
 }
 
 }  // namespace tarvex

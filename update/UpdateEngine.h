@@ -243,7 +243,8 @@ private:
     // Lets go of the run's locks and sleep block.
     void ReleaseRunGuards();
 
-    // The drive-copy run (DriveCopy.cpp), on its own worker.
+    // The drive-copy run (DriveCopy.cpp; its volume chosen and awaited in DriveChoice.cpp), on its
+    // own worker.
     struct DriveTarget {
         std::optional<VolumeInfo> Volume;
         DriveCopyFailure Failure = DriveCopyFailure::None;  // None without a volume: shut down
