@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The terminal program's manual pages and bash completion, checked against the program itself.
 # Usage: cli_docs.sh PATH/TO/tarvex-update-cli MAN-PAGE-FOLDER PATH/TO/completion-file
-#  - every page in MAN-PAGE-FOLDER renders with `man --warnings` and says nothing on its error
-#    stream;
+#  - every page in MAN-PAGE-FOLDER renders with `man --warnings`, says nothing on its error
+#    stream and breaks no word at a line end with a hyphen of its own;
 #  - every option that --help lists has its own entry in tarvex-update-cli(1)'s OPTIONS and is
 #    offered by the completion;
 #  - the completion, run as bash runs it (COMP_WORDS, COMP_CWORD, COMP_LINE, COMP_POINT), offers
@@ -36,6 +36,10 @@ for page in "${pages[@]}"; do
         fail "$(basename "$page"): man --warnings: status $status"; cat "$work/warnings"
     elif ! grep -q '^NAME$' "$work/rendered" || ! grep -q '^SYNOPSIS$' "$work/rendered"; then
         fail "$(basename "$page"): no NAME or SYNOPSIS section"
+    elif LC_ALL=C grep -n $'\xe2\x80\x90$' "$work/rendered"; then
+        # A word broken at a line end by the typesetter (U+2010): a path or an option that a
+        # reader copies would come out wrong.
+        fail "$(basename "$page"): words hyphenated at line ends (above)"
     else
         ok "$(basename "$page") renders without warnings ($(wc -l <"$work/rendered") lines)"
     fi
