@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "ProgramVersion.h"
 #include "platform/Terminal.h"
 
 namespace tarvex {
@@ -47,9 +48,14 @@ std::string CliUsage() {
            "  --trace           print every HID report sent (>) and received (<) on standard\n"
            "                    error, as 64 hexadecimal bytes, report ID first\n"
            "  --help            show this help\n"
+           "  --version         print the program's version and exit\n"
            "\n"
            "Exit status: 0 success; 1 the update failed; 2 bad usage, an image refused or several\n"
            "devices to choose from, before anything was sent; 3 cancelled by the user.\n";
+}
+
+std::string CliVersionText() {
+    return std::string("tarvex-update-cli ") + TARVEX_VERSION_TEXT + "\n";
 }
 
 CliParseResult ParseCliArguments(std::span<const std::string_view> arguments) {
@@ -62,6 +68,8 @@ CliParseResult ParseCliArguments(std::span<const std::string_view> arguments) {
                 optionsEnded = true;
             } else if (argument == "--help" || argument == "-h") {
                 options.Help = true;
+            } else if (argument == "--version") {
+                options.Version = true;
             } else if (argument == "--list") {
                 options.List = true;
             } else if (argument == "--yes" || argument == "-y") {
@@ -102,7 +110,7 @@ CliParseResult ParseCliArguments(std::span<const std::string_view> arguments) {
         options.ImagePath = PathFromArgument(argument);
         haveImage = true;
     }
-    if (options.Help) {
+    if (options.Help || options.Version) {
         return {options, {}};
     }
     if (options.List) {

@@ -19,6 +19,7 @@ enum class VirtualDeviceKind { None, Hid, Drive };
 
 struct CliOptions {
     bool Help = false;
+    bool Version = false;
     bool List = false;
     bool AssumeYes = false;
     bool Trace = false;
@@ -38,5 +39,7 @@ struct CliParseResult {
 
 CliParseResult ParseCliArguments(std::span<const std::string_view> arguments);
 std::string CliUsage();
+// "tarvex-update-cli 1.0\n": the name and the version the build gave the program.
+std::string CliVersionText();
 
 }  // namespace tarvex

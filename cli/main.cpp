@@ -34,6 +34,10 @@ int main(int argc, char** argv) {
         std::cout << CliUsage();
         return kExitSuccess;
     }
+    if (options.Version) {
+        std::cout << CliVersionText();
+        return kExitSuccess;
+    }
 
     StopOnInterrupt(StopRequested);
 

@@ -52,6 +52,13 @@ packages=(
   desktop-file-utils
   debootstrap
   x11-utils
+  # the manual pages: scdoc turns their sources into roff at build time; man-db and groff-base
+  # render them with warnings shown, so that a markup slip fails a test; bash-completion for its
+  # helpers, which the terminal program's completion uses and its test loads
+  scdoc
+  man-db
+  groff-base
+  bash-completion
   # the real-device tests in a QEMU guest (tests/vm/): the emulator, a static busybox for the
   # guest's initramfs, FAT volumes, cpio and depmod to build the initramfs, xz and readelf to
   # cut the uncompressed kernel out of Debian's bzImage, setpriv for the non-root run

@@ -141,6 +141,7 @@ TEST(CliOptionsTest, Parsing) {
         {{"--virtual=drive", "image.dat"}, true, ""},
         {{"--list"}, true, ""},
         {{"--help"}, true, ""},
+        {{"--version"}, true, ""},
         {{}, false, "no firmware image"},
         {{"--bogus", "image.dat"}, false, "unknown option '--bogus'"},
         {{"--virtual=usb", "image.dat"}, false, "unknown virtual device 'usb'"},

@@ -35,6 +35,14 @@ expect() {  # expect NAME STATUS LAST-LINE-OR-EMPTY -- COMMAND...
 
 export LANG=C.UTF-8 LANGUAGE= LC_ALL= LC_MESSAGES=
 expect "help" 0 "" -- "${cli[@]}" --help
+# The version printed is the one the Debian package carries: its changelog's newest entry.
+changelog=$(dirname "${BASH_SOURCE[0]}")/../../packaging/debian/changelog
+package_version=$(sed -nE '1s/^tarvex-update \(([^)]+)\).*/\1/p' "$changelog")
+expect "version" 0 "tarvex-update-cli $package_version" -- "${cli[@]}" --version
+if [[ -z $package_version || $(wc -l <"$work/out") -ne 1 || -s "$work/err" ]]; then
+    echo "FAIL version: not one line on standard output alone (package version '$package_version')"
+    failures=$((failures + 1))
+fi
 expect "unknown option" 2 "" -- "${cli[@]}" --frobnicate "$image"
 expect "no image" 2 "" -- "${cli[@]}" --virtual
 expect "missing image" 2 "" -- "${cli[@]}" --virtual --yes "$work/none.dat"

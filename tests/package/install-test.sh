@@ -14,8 +14,9 @@
 # What is checked, in order:
 #  1. apt installs the package into the clean root and pulls its dependencies (without
 #     recommended packages, so that the package's own dependencies are shown to be enough);
-#  2. the programs' libraries all resolve (ldd); the terminal program shows its help and updates
-#     its built-in virtual device with the sample image; the window program starts on a real X
+#  2. the programs' libraries all resolve (ldd); the terminal program shows its help and its
+#     version and updates its built-in virtual device with the sample image; the manual pages and
+#     the bash completion are where man and bash-completion look (the root has neither); the window program starts on a real X
 #     server (Xvfb on this machine, its socket shared with the root) and stays up;
 #  3. with no udevd (no /run/udev) the maintainer scripts call no udevadm and do not fail; with
 #     one, they reload the rules and re-trigger the vendor's USB devices and only those (a
@@ -229,6 +230,17 @@ step "tarvex-update-cli --help"
 help=$(in_root tarvex-update-cli --help) || die "tarvex-update-cli --help failed"
 grep -q '^Usage: tarvex-update-cli ' <<<"$help" || { echo "$help" >&2; die "no usage text"; }
 echo "ok   usage shown"
+version=$(in_root tarvex-update-cli --version) || die "tarvex-update-cli --version failed"
+[[ "$version" == "tarvex-update-cli $(dpkg-deb -f "$deb" Version)" ]] ||
+  die "tarvex-update-cli --version says '$version'"
+echo "ok   $version"
+
+step "the manual pages and the bash completion"
+for file in /usr/share/man/man1/tarvex-update.1.gz /usr/share/man/man1/tarvex-update-cli.1.gz \
+  /usr/share/bash-completion/completions/tarvex-update-cli; do
+  [[ -s "$root$file" ]] || die "$file is not installed"
+done
+echo "ok   both pages in /usr/share/man/man1, the completion in /usr/share/bash-completion"
 
 if [[ -n "$sample" ]]; then
   step "tarvex-update-cli --virtual --yes $(basename "$sample")"
