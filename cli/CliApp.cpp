@@ -30,6 +30,11 @@ constexpr const char* kCancelledDuringTransfer =
     "Cancelled during the transfer: the device did not get the whole update. Run the update "
     "again.";
 
+// The update device is there but this user may not open it: what to do about it on this system.
+std::string AccessDeniedNotice(const CliPlatform& platform) {
+    return LoadLocalizedString(DeviceAccessDeniedText(SystemHidAccessRemedy()), platform.Language);
+}
+
 int ExitStatusFor(UpdateOutcome outcome) {
     switch (outcome) {
         case UpdateOutcome::Succeeded:
@@ -150,7 +155,7 @@ int ReportRunNotStarted(const CUpdateEngine& engine, const CHid& hid, CConsoleUp
     if (engine.DeviceBusyAtLastPress()) {
         streams.Err << LoadLocalizedString(kTextDeviceBusy, platform.Language) << '\n';
     } else if (hid.LastOpenError() == HidOpenError::PermissionDenied) {
-        streams.Err << LoadLocalizedString(kTextDevicePermissionDenied, platform.Language) << '\n';
+        streams.Err << AccessDeniedNotice(platform) << '\n';
     } else {
         streams.Err << "The update device could not be opened.\n";
     }
@@ -227,8 +232,7 @@ int RunUpdate(const CliOptions& options, CHidPort& hidPort, const CliPlatform& p
     }
     if (!hid.DevicePresent()) {
         if (hid.UpdateDeviceOpenError() == HidOpenError::PermissionDenied) {
-            streams.Err << LoadLocalizedString(kTextDevicePermissionDenied, platform.Language)
-                        << '\n';
+            streams.Err << AccessDeniedNotice(platform) << '\n';
         } else if (!options.Device.empty()) {
             streams.Err << "No updatable device found that matches --device=" << options.Device
                         << " (tarvex-update-cli --list shows the attached ones).\n";

@@ -47,6 +47,9 @@ constexpr auto kTextTable = std::to_array<TextEntry>({
     {3053, "无法将文件写入设备的磁盘。"},
     {3054,
      "无法确定哪个磁盘属于要升级的设备，因此未写入任何内容。请只连接要升级的设备，然后重试。"},
+    {3055,
+     "已找到升级设备，但无法打开：Windows 拒绝访问。\r\n"
+     "请关闭可能占用或隐藏该设备的程序（手柄工具、按键映射软件等），然后重新插入设备。"},
     {4016,
      "1. While the controller is off, press and hold L + R + Start and\r\n"
      "   connect the controller to the PC via a USB cable. The\r\n"
@@ -88,6 +91,10 @@ constexpr auto kTextTable = std::to_array<TextEntry>({
     {4054,
      "Nothing was written: this system cannot tell which volume belongs to the device. Attach "
      "only the device to update, then try again."},
+    {4055,
+     "The update device was found but cannot be opened: Windows denied access.\r\n"
+     "Close the programs that may hold or hide the device (controller tools, button mapping "
+     "software) and plug the device in again."},
 });
 
 static_assert(std::ranges::adjacent_find(kTextTable, std::ranges::greater_equal{},

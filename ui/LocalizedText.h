@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/HidAccessRemedy.h"
 #include "platform/UiLanguage.h"
 
 namespace tarvex {
@@ -18,7 +19,8 @@ inline constexpr std::int32_t kTextConfirmVersion = 25;  // "%.02f" of the versi
 inline constexpr std::int32_t kTextSuccess = 26;
 inline constexpr std::int32_t kTextFailure = 27;
 inline constexpr std::int32_t kTextConfirmBetaVersion = 31;  // "%.02f", then "%d" beta number
-// The update device is present but its device node is not accessible to this user.
+// The update device is present but its device node is not accessible to this user: the udev
+// rule grants it.
 inline constexpr std::int32_t kTextDevicePermissionDenied = 40;
 // Another program holds the device's lock: it is being updated by someone else.
 inline constexpr std::int32_t kTextDeviceBusy = 41;
@@ -40,6 +42,9 @@ inline constexpr std::int32_t kTextCopyNameTaken = 52;  // 1.dat is a folder, li
 inline constexpr std::int32_t kTextVolumeWriteFailed = 53;
 // Several drive-mode devices (or one chosen by name) and no way to tell which volume is whose.
 inline constexpr std::int32_t kTextCannotTellVolume = 54;
+// The update device is present but Windows denies access to it: a tool that hides it from other
+// programs is in the way.
+inline constexpr std::int32_t kTextDeviceAccessDeniedWindows = 55;
 
 inline constexpr std::uint16_t kChineseTextBase = 3000;
 inline constexpr std::uint16_t kEnglishTextBase = 4000;
@@ -50,6 +55,13 @@ std::string LoadLocalizedString(std::int32_t index, LanguageId language);
 
 // Same, asking `language` anew at every call.
 std::string LoadLocalizedString(std::int32_t index, const CUiLanguage& language);
+
+// The notice for an update device that the system refused to open for lack of permission, in
+// the words of what the user can do about it there.
+constexpr std::int32_t DeviceAccessDeniedText(HidAccessRemedy remedy) {
+    return remedy == HidAccessRemedy::CloseProgramsHoldingIt ? kTextDeviceAccessDeniedWindows
+                                                             : kTextDevicePermissionDenied;
+}
 
 // Picture id for the prompt's buttons; always the English pictures.
 constexpr std::uint32_t LocalizedBitmapId(std::uint32_t index) {

@@ -124,8 +124,9 @@ bool CUpdateEngine::UpdateDeviceLocked() const {
 
 void CUpdateEngine::ShowPermissionNotice() {
     // A notice waits for the user; the window's thread never does, so a worker shows it.
-    m_Workers.Start(
-        [this] { m_View.ShowPrompt(Text(kTextDevicePermissionDenied), kPromptNotice); });
+    m_Workers.Start([this] {
+        m_View.ShowPrompt(Text(DeviceAccessDeniedText(SystemHidAccessRemedy())), kPromptNotice);
+    });
 }
 
 bool CUpdateEngine::OnUsbUpdate() {

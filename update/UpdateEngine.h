@@ -127,8 +127,8 @@ public:
     // device's lock it starts nothing, writes nothing and shows the busy text (text 41); the
     // button stays as it was, so that a later press can try again. Starts nothing while a run holds
     // the slot or after a stop was requested. When the update device cannot be opened for lack of
-    // permission, a worker shows the notice that says so (text 40); other open failures show
-    // nothing.
+    // permission, a worker shows the notice that says so in this system's words (text 40 where a
+    // udev rule grants access, text 55 on Windows); other open failures show nothing.
     bool OnUsbUpdate();
     // Takes the run slot for a new HID update run, marks it active and disables the button;
     // OnUsbUpdate then starts the worker that drives it. Returns the run's identity, or 0 (and

@@ -18,6 +18,8 @@
 #include "sim/VirtualHidPort.h"
 #include "tests/cli/AnswerPipe.h"
 #include "tests/update/EngineTestSupport.h"
+#include "tests/update/SystemTexts.h"
+#include "ui/LocalizedText.h"
 
 namespace tarvex {
 namespace {
@@ -28,8 +30,11 @@ using ::testing::Not;
 // The bound a test states for the program to end once it should: generous, never a measurement.
 constexpr std::chrono::seconds kEndBound{5};
 
-const std::string kPermissionText =
-    "The update device was found but cannot be opened: permission denied.";
+// The system's notice for a device this user may not open: text 40 (the udev rule) on Linux,
+// text 55 on Windows.
+std::string PermissionText(const CUiLanguage& language) {
+    return LoadLocalizedString(testing::kSystemAccessDeniedText, language);
+}
 
 // An output stream that worker threads may write while the test reads it, and that a test can
 // wait on.
@@ -345,21 +350,29 @@ TEST_F(CliFixture, AnAbsentDeviceIsNamed) {
 }
 
 // Both places where the program learns that it may not open the device say so with the
-// permission text: the detection, and the press after a detection that could open it.
+// system's permission text, in either language: the detection, and the press after a detection
+// that could open it.
 TEST_F(CliFixture, ADeviceThisUserMayNotOpenGetsThePermissionText) {
     options.AssumeYes = true;
-    port.SetOpenError(HidOpenError::PermissionDenied);
-    EXPECT_EQ(Run(), kExitUpdateFailed);
-    EXPECT_THAT(err.str(), HasSubstr(kPermissionText));
-    EXPECT_THAT(err.str(), Not(HasSubstr("No updatable device")));
+    for (const CUiLanguage* shown :
+         {static_cast<const CUiLanguage*>(&english), static_cast<const CUiLanguage*>(&chinese)}) {
+        SCOPED_TRACE(shown == &english ? "English" : "Chinese");
+        language = shown;
+        port.SetOpenError(HidOpenError::PermissionDenied);
+        err.str("");
+        EXPECT_EQ(Run(), kExitUpdateFailed);
+        EXPECT_THAT(err.str(), HasSubstr(PermissionText(*shown) + "\n"));
+        EXPECT_THAT(err.str(), Not(HasSubstr("No updatable device")));
 
-    port.SetOpenError(HidOpenError::None);
-    err.str("");
-    CRefusingLaterOpens refusing(port);
-    pPort = &refusing;
-    EXPECT_EQ(Run(), kExitUpdateFailed);
-    EXPECT_THAT(err.str(), HasSubstr(kPermissionText));
-    EXPECT_THAT(err.str(), Not(HasSubstr("could not be opened")));
+        port.SetOpenError(HidOpenError::None);
+        err.str("");
+        CRefusingLaterOpens refusing(port);
+        pPort = &refusing;
+        EXPECT_EQ(Run(), kExitUpdateFailed);
+        EXPECT_THAT(err.str(), HasSubstr(PermissionText(*shown) + "\n"));
+        EXPECT_THAT(err.str(), Not(HasSubstr("could not be opened")));
+        pPort = &port;
+    }
     EXPECT_TRUE(device->Record().empty()) << "nothing reached the device";
 }
 

@@ -80,6 +80,13 @@ const std::vector<ExpectedText>& ExpectedTexts() {
          "无法确定哪个磁盘属于要升级的设备，因此未写入任何内容。请只连接要升级的设备，然后重试。",
          "Nothing was written: this system cannot tell which volume belongs to the device. "
          "Attach only the device to update, then try again."},
+        {55,
+         JoinCrLf(
+             {"已找到升级设备，但无法打开：Windows 拒绝访问。",
+              "请关闭可能占用或隐藏该设备的程序（手柄工具、按键映射软件等），然后重新插入设备。"}),
+         JoinCrLf({"The update device was found but cannot be opened: Windows denied access.",
+                   "Close the programs that may hold or hide the device (controller tools, button "
+                   "mapping software) and plug the device in again."})},
     };
     return texts;
 }
@@ -119,7 +126,7 @@ TEST(LocalizedText, OnlyTheWholeIdentifier0x0804SelectsChinese) {
 TEST(LocalizedText, IndexWithoutTextIsEmptyWithoutFallBack) {
     constexpr std::int32_t kLowest = std::numeric_limits<std::int32_t>::min();
     constexpr std::int32_t kHighest = std::numeric_limits<std::int32_t>::max();
-    const std::int32_t indexes[] = {20, 0, 15, 18, 32, 39, 55, -1000, kLowest, kHighest};
+    const std::int32_t indexes[] = {20, 0, 15, 18, 32, 39, 56, -1000, kLowest, kHighest};
     for (const std::int32_t index : indexes) {
         for (const LanguageId language :
              {LanguageId{0x0804}, LanguageId{0x0409}, LanguageId{0x0404}}) {

@@ -10,6 +10,8 @@
 #include "hid/DeviceIdentity.h"
 #include "sim/VirtualDeviceNotices.h"
 #include "tests/update/EngineTestSupport.h"
+#include "tests/update/SystemTexts.h"
+#include "ui/LocalizedText.h"
 #include "update/DeviceNoticePump.h"
 
 namespace tarvex::testing {
@@ -288,13 +290,10 @@ INSTANTIATE_TEST_SUITE_P(
 
 // --- the update device is attached but will not open ---
 
-// Text 40 as the user reads it (English).
-const std::string& PermissionText() {
-    static const std::string text =
-        "The update device was found but cannot be opened: permission denied.\r\n"
-        "Install the udev rule that comes with this program (60-tarvex-update.rules) and plug "
-        "the device in again.";
-    return text;
+// The system's notice for a device this user may not open (text 40 on Linux, 55 on Windows), as
+// the user reads it (English).
+std::string PermissionText() {
+    return LoadLocalizedString(kSystemAccessDeniedText, kLanguageEnglishUs);
 }
 
 std::vector<std::string> PromptTexts(const std::vector<Prompt>& prompts) {

@@ -181,8 +181,9 @@ TEST_F(WindowTest, NoticesForABusyDeviceAndAMissingPermission) {
         const wchar_t* Arguments;
         std::int32_t Text;
     };
-    for (const Case notice :
-         {Case{L"--busy", kTextDeviceBusy}, Case{L"--open-denied", kTextDevicePermissionDenied}}) {
+    // Windows has no udev rule to name: its own words say what to do there.
+    for (const Case notice : {Case{L"--busy", kTextDeviceBusy},
+                              Case{L"--open-denied", kTextDeviceAccessDeniedWindows}}) {
         SCOPED_TRACE(WideToUtf8(notice.Arguments));
         // The version query needs the lock or the open as well: no version is shown.
         ASSERT_NO_FATAL_FAILURE(Start(notice.Arguments));
