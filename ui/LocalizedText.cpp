@@ -47,6 +47,10 @@ constexpr auto kTextTable = std::to_array<TextEntry>({
     {3053, "无法将文件写入设备的磁盘。"},
     {3054,
      "无法确定哪个磁盘属于要升级的设备，因此未写入任何内容。请只连接要升级的设备，然后重试。"},
+    {3056, "正在挂载设备的磁盘……\r\n挂载后将自动开始复制。"},
+    {3057, "系统不允许挂载设备的磁盘，未写入任何内容。请在文件管理器中挂载它，然后重试。"},
+    {3058, "无法挂载设备的磁盘，未写入任何内容。请在文件管理器中挂载它，然后重试。"},
+    {3059, "挂载设备的磁盘需要输入密码，未写入任何内容。请在文件管理器中挂载它，然后重试。"},
     {4016,
      "1. While the controller is off, press and hold L + R + Start and\r\n"
      "   connect the controller to the PC via a USB cable. The\r\n"
@@ -88,6 +92,16 @@ constexpr auto kTextTable = std::to_array<TextEntry>({
     {4054,
      "Nothing was written: this system cannot tell which volume belongs to the device. Attach "
      "only the device to update, then try again."},
+    {4056, "Mounting the device's volume...\r\nThe copy starts by itself once it is mounted."},
+    {4057,
+     "Nothing was written: this system does not allow the device's volume to be mounted. Mount "
+     "it in the file manager, then try again."},
+    {4058,
+     "Nothing was written: the device's volume could not be mounted. Mount it in the file "
+     "manager, then try again."},
+    {4059,
+     "Nothing was written: mounting the device's volume needs a password. Mount it in the file "
+     "manager, then try again."},
 });
 
 static_assert(std::ranges::adjacent_find(kTextTable, std::ranges::greater_equal{},

@@ -40,6 +40,13 @@ inline constexpr std::int32_t kTextCopyNameTaken = 52;  // 1.dat is a folder, li
 inline constexpr std::int32_t kTextVolumeWriteFailed = 53;
 // Several drive-mode devices (or one chosen by name) and no way to tell which volume is whose.
 inline constexpr std::int32_t kTextCannotTellVolume = 54;
+// A drive-copy run mounts the device's volume itself, where nothing else does.
+inline constexpr std::int32_t kTextMountingVolume = 56;
+// Why that mount failed, shown below the failure text: not allowed for this user, another error
+// of the system's disk service, allowed only after a password that was not asked for.
+inline constexpr std::int32_t kTextMountNotAuthorized = 57;
+inline constexpr std::int32_t kTextMountFailed = 58;
+inline constexpr std::int32_t kTextMountNeedsAuthentication = 59;
 
 inline constexpr std::uint16_t kChineseTextBase = 3000;
 inline constexpr std::uint16_t kEnglishTextBase = 4000;

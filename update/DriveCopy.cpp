@@ -10,6 +10,7 @@
 #include "hid/DeviceIdentity.h"
 #include "platform/FileAccess.h"
 #include "ui/LocalizedText.h"
+#include "update/DriveVolumeMount.h"
 #include "update/UpdateEngine.h"
 
 namespace tarvex {
@@ -62,6 +63,12 @@ const char* ToString(DriveCopyFailure failure) {
             return "writing the copy file onto the volume failed";
         case DriveCopyFailure::CannotTellVolume:
             return "the system cannot tell which volume is the device's";
+        case DriveCopyFailure::MountNotAuthorized:
+            return "mounting the device's volume was not authorized";
+        case DriveCopyFailure::MountNeedsAuthentication:
+            return "mounting the device's volume needs authentication";
+        case DriveCopyFailure::MountFailed:
+            return "the device's volume could not be mounted";
     }
     return "unknown";
 }
@@ -83,6 +90,12 @@ std::int32_t DriveCopyFailureReasonText(DriveCopyFailure failure, FileWriteError
             return kTextDeviceLeftBeforeItsVolume;
         case DriveCopyFailure::CannotTellVolume:
             return kTextCannotTellVolume;
+        case DriveCopyFailure::MountNotAuthorized:
+            return kTextMountNotAuthorized;
+        case DriveCopyFailure::MountNeedsAuthentication:
+            return kTextMountNeedsAuthentication;
+        case DriveCopyFailure::MountFailed:
+            return kTextMountFailed;
         case DriveCopyFailure::CopyFailed:
             break;
     }
@@ -235,7 +248,9 @@ UpdateOutcome CUpdateEngine::DriveCopyUpdate() {
     // The device's copy is written from memory below; the kept one is for the user only.
     KeepDriveCopyFile(lead.Bytes, *chosen);
 
-    const DriveTarget target = AwaitImageDrive();
+    CDriveVolumeMount mount(m_DriveCopy.pVolumeMounter, m_View,
+                            m_DriveCopy.bAllowMountAuthentication);
+    const DriveTarget target = AwaitImageDrive(mount);
     if (!target.Volume) {
         // No failure: the wait was cut short by a shutdown.
         return target.Failure == DriveCopyFailure::None ? UpdateOutcome::Cancelled
@@ -247,6 +262,10 @@ UpdateOutcome CUpdateEngine::DriveCopyUpdate() {
         return UpdateOutcome::Cancelled;
     }
     const FileWriteResult written = CopyOntoVolume(*target.Volume, lead.Bytes);
+    // The copy is flushed (or failed): the volume goes back to how it was found.
+    mount.UnmountWhatWasMounted([this, device = target.Volume->UsbDeviceSystemPath] {
+        return device.empty() || m_DriveCopy.pVolumes->CanFindVolumesOf(device);
+    });
     if (!written.Ok()) {
         m_DriveCopyWriteError.store(written.Error);
         return FailDriveCopy(DriveCopyFailure::CopyFailed);
@@ -269,7 +288,7 @@ std::vector<std::string> CUpdateEngine::OwnDriveModeDevices() {
     return own;
 }
 
-CUpdateEngine::DriveTarget CUpdateEngine::AwaitImageDrive() {
+CUpdateEngine::DriveTarget CUpdateEngine::AwaitImageDrive(CDriveVolumeMount& mount) {
     if (m_DriveCopy.pVolumes == nullptr) {
         return DriveTarget{std::nullopt, DriveCopyFailure::NoMatchingVolume};
     }
@@ -293,6 +312,14 @@ CUpdateEngine::DriveTarget CUpdateEngine::AwaitImageDrive() {
                 return m_DriveCopy.pVolumes->CanFindVolumesOf(device);
             })) {
             return DriveTarget{std::nullopt, DriveCopyFailure::DeviceLeft};
+        }
+        // Where nothing mounts the volume by itself, the run mounts it, and looks again at once.
+        const auto attempt = mount.MountOwnVolume(own);
+        if (attempt == CDriveVolumeMount::Attempt::Refused) {
+            return DriveTarget{std::nullopt, DriveCopyFailureForMount(mount.RefusalError())};
+        }
+        if (attempt == CDriveVolumeMount::Attempt::Mounted) {
+            continue;
         }
         const auto now = Clock::now();
         if (now >= deadline) {

@@ -67,6 +67,8 @@
 
 namespace tarvex {
 
+class CDriveVolumeMount;
+
 // Consecutive failed polls, or consecutive reads that failed outright (not a time-out), after
 // which a device is taken as gone: it can no longer be written to, or read from.
 inline constexpr int kMaxConsecutiveIoFailures = 20;
@@ -252,7 +254,8 @@ private:
     void DriveCopyThread(std::uint64_t run);
     UpdateOutcome DriveCopyUpdate();
     std::vector<std::string> OwnDriveModeDevices();
-    DriveTarget AwaitImageDrive();
+    // Mounts the device's volume through `mount` where nothing else does.
+    DriveTarget AwaitImageDrive(CDriveVolumeMount& mount);
     // False when a shutdown or a stop request came first.
     bool SleepUnlessStopped(std::chrono::steady_clock::duration length);
     void KeepDriveCopyFile(std::span<const std::uint8_t> leadSection,
@@ -286,7 +289,7 @@ private:
     bool m_bVersionQueryRunning = false;
     DeviceLocks m_VersionQueryLocks;  // the queried device's, held until the query ends
     std::atomic<bool> m_bVersionAskAgain{false};
-    SteadyNow m_Now;  // set before any worker starts
+    SteadyNow m_Now;                              // set before any worker starts
     std::atomic<bool> m_bVersionQueryDue{false};  // set by Initialise, until a query starts
 
     const DriveCopyServices m_DriveCopy;

@@ -580,6 +580,129 @@ usb_device() {  # usb_device VENDOR PRODUCT
     return 1
 }
 
+# --- UDisks2: a desktop that mounts nothing by itself ------------------------------------------
+
+# A system bus of the guest's own with UDisks2's daemon on it, and udevd, whose properties
+# UDisks2 reads. /media, where UDisks2 mounts root's volumes, is the guest's own. Nothing
+# mounts a volume by itself here, as on a desktop without automounting.
+start_udisks() {
+    start_udevd
+    mkdir -p /run/dbus /media
+    mount -t tmpfs -o mode=0755 tmpfs /media || fail "cannot mount a tmpfs on /media"
+    dbus-daemon --system --fork || fail "the system bus did not start"
+    wait_for_file /run/dbus/system_bus_socket 10 || fail "the system bus made no socket"
+    /usr/libexec/udisks2/udisksd >"$work/udisksd.log" 2>&1 &
+    echo $! >/run/tarvex-udisksd.pid
+    local deadline=$((SECONDS + 20))
+    until dbus-send --system --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+        org.freedesktop.DBus.NameHasOwner string:org.freedesktop.UDisks2 2>/dev/null |
+        grep -q 'boolean true'; do
+        ((SECONDS < deadline)) || { cat "$work/udisksd.log"; fail "udisksd did not come up"; }
+        sleep 0.1
+    done
+}
+
+stop_udisks() {
+    [[ -f /run/tarvex-udisksd.pid ]] && kill "$(cat /run/tarvex-udisksd.pid)" 2>/dev/null
+    [[ -f /run/dbus/pid ]] && kill "$(cat /run/dbus/pid)" 2>/dev/null
+    rm -rf /run/dbus /run/tarvex-udisksd.pid
+    umount -q /media/*/* /media 2>/dev/null
+    return 0
+}
+
+# Whether a mount of the block device NODE is left anywhere.
+expect_not_mounted() {  # expect_not_mounted NODE WHAT
+    ! grep -q "^$1 " /proc/mounts || { grep "^$1 " /proc/mounts; fail "$2 is left mounted"; }
+}
+
+# The decoy: a FAT stick of the device's size on the second controller, another product, not
+# in drive mode; nobody may mount or write it.
+start_decoy_stick() {
+    make_device_volume "$work/decoy.img"
+    start_device decoy --drive="$work/decoy.img" --vendor=0x1234 --product=0x5678 \
+        --udc=dummy_udc.1
+    decoy_node=$node
+}
+
+expect_decoy_stick_untouched() {
+    expect_not_mounted "$decoy_node" "the decoy stick"
+    stop_device decoy
+    mkdir -p "$work/check"
+    mount -o loop,ro "$work/decoy.img" "$work/check" || fail "cannot mount the decoy's image"
+    [[ ! -e $work/check/1.dat ]] || fail "1.dat went onto the decoy stick"
+    umount "$work/check"
+}
+
+# Nobody mounts the device's volume: the program, started with --wait before the device is
+# plugged in, mounts the volume through UDisks2, copies, and unmounts it again; the decoy stick
+# is neither mounted nor written.
+scenario_drive_copy_mounted_through_udisks() {
+    start_udisks
+    make_device_volume "$work/drive.img"
+    make_image "$work/drive.dat" 0x1000 2048
+    start_waiting_drive_copy copy 60 "$work/drive.dat"
+    start_decoy_stick
+    start_device drive --drive="$work/drive.img" --udc=dummy_udc.0
+    wait "$cli_pid"
+    cli_status=$?
+    cat "$work/copy.out" "$work/copy.err"
+    expect_cli copy 0 "$text_success"
+    grep -qx "Mounting the drive-mode device's volume $node..." "$work/copy.out" ||
+        fail "the program did not say that it mounts the volume"
+    grep -q "^Mounted $node at /media/" "$work/copy.out" || fail "no line on the mount"
+    grep -qx "Unmounted $node again." "$work/copy.out" || fail "no line on the unmount"
+    expect_not_mounted "$node" "the device's volume"
+    expect_decoy_stick_untouched
+    stop_device drive
+    expect_lead_on_device "$work/drive.dat"
+}
+
+# The user mounted the device's volume: the program writes it, mounts nothing, and leaves the
+# user's mount in place.
+scenario_drive_copy_user_mount_stays_with_udisks() {
+    start_udisks
+    make_device_volume "$work/drive.img"
+    start_device drive --drive="$work/drive.img"
+    mkdir -p "$work/b-volume"
+    mount "$node" "$work/b-volume" || fail "cannot mount $node"
+    make_image "$work/drive.dat" 0x2000 4096
+    XDG_CACHE_HOME=$work/cache run_cli copy --yes "$work/drive.dat"
+    cat "$work/copy.out" "$work/copy.err"
+    expect_cli copy 0 "$text_success"
+    grep -q "Mount\|Unmount" "$work/copy.out" && fail "the program mounted or unmounted"
+    grep -q "^$node $work/b-volume " /proc/mounts || fail "the user's mount is gone"
+    umount "$work/b-volume" || fail "cannot unmount the volume"
+    stop_device drive
+    expect_lead_on_device "$work/drive.dat"
+}
+
+# UDisks2 refuses: here to a user other than root, with no polkit to grant it. The run ends with
+# the reason and status 1, and nothing is mounted or written.
+scenario_drive_copy_mount_refused() {
+    start_udisks
+    make_device_volume "$work/drive.img"
+    start_device drive --drive="$work/drive.img"
+    make_image "$work/drive.dat" 0x1000 2048
+    mkdir -p "$work/nobody-cache"
+    chown nobody "$work/nobody-cache"
+    chmod 0644 "$work/drive.dat"
+    XDG_CACHE_HOME=$work/nobody-cache HOME=$work/nobody-cache timeout --kill-after=5 \
+        "$run_end_limit" setpriv --reuid=nobody --regid=nogroup --clear-groups -- "$cli" --yes \
+        "$work/drive.dat" >"$work/refused.out" 2>"$work/refused.err" </dev/null
+    cli_status=$?
+    cat "$work/refused.out" "$work/refused.err"
+    expect_cli refused 1 "$text_failure"
+    grep -q "^Mounting $node was refused: org.freedesktop" "$work/refused.err" ||
+        fail "the program did not say that the mount was refused"
+    grep -q "^Nothing was written" "$work/refused.err" || fail "no reason that says what to do"
+    expect_not_mounted "$node" "the device's volume"
+    stop_device drive
+    mkdir -p "$work/check"
+    mount -o loop,ro "$work/drive.img" "$work/check" || fail "cannot mount the backing image"
+    [[ ! -e $work/check/1.dat ]] || fail "1.dat reached the device"
+    umount "$work/check"
+}
+
 # --- udevd ------------------------------------------------------------------------------------
 
 # Debian's systemd-udevd, unpacked by the harness, with its own rules and any rule files given;
@@ -673,12 +796,15 @@ scenarios=(
     drive_copy
     drive_copy_after_wait
     drive_copy_volume_never_mounted
+    drive_copy_mounted_through_udisks
+    drive_copy_user_mount_stays_with_udisks
+    drive_copy_mount_refused
     engine_without_udevd
     engine_with_udevd
     autosuspend_stays_off
 )
 
-# Anything a killed scenario left behind: gadgets (unbound first), mounts, udevd.
+# Anything a killed scenario left behind: gadgets (unbound first), mounts, UDisks2, udevd.
 clean_up_leftovers() {
     local gadget
     for gadget in /sys/kernel/config/usb_gadget/*/; do
@@ -688,6 +814,7 @@ clean_up_leftovers() {
         rmdir "$gadget"/configs/*/strings/* "$gadget"/configs/* "$gadget"/functions/* \
             "$gadget"/strings/* "$gadget" 2>/dev/null
     done
+    stop_udisks
     stop_udevd
 }
 
@@ -701,6 +828,9 @@ if [[ -n $scenario ]]; then
     exit $?
 fi
 
+if [[ -n ${TARVEX_ONLY:-} ]]; then
+    IFS=, read -r -a scenarios <<<"$TARVEX_ONLY"
+fi
 if [[ ${TARVEX_SCENARIOS:-} == windows ]]; then
     scenarios=("${windows_scenarios[@]}")
     scenario_limit=$((wine_run_limit + 30))
