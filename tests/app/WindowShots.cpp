@@ -141,9 +141,8 @@ TEST_P(WindowShots, Prompts) {
 TEST_P(WindowShots, DriveCopy) {
     StartWindow(QPoint(120, 90));
     m_pDlg->ShowDriveVolumeWait(std::chrono::seconds(30));
-    ASSERT_TRUE(ProcessUntil([&] {
-        return m_pDlg->InstructionText()->text().contains(QStringLiteral("30"));
-    }));
+    ASSERT_TRUE(ProcessUntil(
+        [&] { return m_pDlg->InstructionText()->text().contains(QStringLiteral("30")); }));
     Shoot("main-volume-wait");
 
     m_pDlg->ShowDriveMountStep({DriveMountStep::Mounting, "/dev/sdb", {}, {}});
