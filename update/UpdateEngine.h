@@ -13,8 +13,8 @@
 //  - HandleDeviceReport, SelectFirmwareImage, TransferStep, StopTransfer and FailTransfer run
 //    on the worker that read the reply, under m_ReceiveLock. Tests and fuzzers call them
 //    directly through DispatchReport, which takes the same lock.
-//  - DriveCopyThread runs one drive-copy run (file dialog, wait for the device's volume, copy,
-//    result) on its own worker. It sends no report and takes no receive lock; one such run at a
+//  - DriveCopyThread runs one drive-copy run (file dialog, wait for the device's volume or mount
+//    it, copy, unmount what it mounted, result) on its own worker. It sends no report and takes no receive lock; one such run at a
 //    time (m_bDriveCopyActive), never beside an HID run. Shutdown and a stop request end its
 //    wait for the volume at once, but let a copy being written finish.
 //  - The shared values (UpdateStopped, DeviceVersion, TransferState, TotalLength) are atomics.
