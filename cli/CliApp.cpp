@@ -70,6 +70,17 @@ std::string DriveCopyFailureText(const CUpdateEngine& engine) {
                    "drive-mode device, and with --device or several drive-mode devices attached "
                    "a volume of the right size could be another device's. Attach only the device "
                    "to update and run the update without --device.";
+        case DriveCopyFailure::MountNotAuthorized:
+            return "Nothing was written: this user may not mount the drive-mode device's volume. "
+                   "Mount it yourself (in the file manager, or as a user who may), then run the "
+                   "update again.";
+        case DriveCopyFailure::MountNeedsAuthentication:
+            return "Nothing was written: mounting the drive-mode device's volume needs a "
+                   "password. Run the update again with --mount-auth to be asked for it, or "
+                   "mount the volume yourself (udisksctl mount -b /dev/sdX) first.";
+        case DriveCopyFailure::MountFailed:
+            return "Nothing was written: the drive-mode device's volume could not be mounted. "
+                   "Mount it yourself (udisksctl mount -b /dev/sdX), then run the update again.";
     }
     return {};
 }
@@ -201,6 +212,7 @@ int RunUpdate(const CliOptions& options, CHidPort& hidPort, const CliPlatform& p
                         streams.bOutputIsTerminal, streams.InputFd});
     DriveCopyServices driveCopy = platform.DriveCopy;
     driveCopy.bDeviceChosen = !options.Device.empty();
+    driveCopy.bAllowMountAuthentication = options.MountAuthentication;
     // --wait's limit covers the wait for the device's volume as well as for the device.
     if (options.Wait && options.WaitLimit.count() > 0) {
         driveCopy.VolumeWaitDeadline =

@@ -25,7 +25,8 @@ std::optional<std::chrono::seconds> ParseWaitSeconds(std::string_view text) {
 
 std::string CliUsage() {
     return "Usage: tarvex-update-cli [--virtual[=hid|drive]] [--device=NODE|SERIAL]\n"
-           "                         [--wait[=SECONDS]] [--yes] [--trace] IMAGE.dat\n"
+           "                         [--wait[=SECONDS]] [--yes] [--trace] [--mount-auth] "
+           "IMAGE.dat\n"
            "       tarvex-update-cli [--virtual[=hid|drive]] [--device=NODE|SERIAL] --list\n"
            "\n"
            "Updates the firmware of one attached USB game controller or receiver in update mode\n"
@@ -47,6 +48,9 @@ std::string CliUsage() {
            "                    (without a terminal and without --yes it is declined)\n"
            "  --trace           print every HID report sent (>) and received (<) on standard\n"
            "                    error, as 64 hexadecimal bytes, report ID first\n"
+           "  --mount-auth      let the system ask for a password when it mounts a drive-mode\n"
+           "                    device's volume that nothing else has mounted (without it, a\n"
+           "                    mount that needs one is refused and nothing is written)\n"
            "  --help            show this help\n"
            "  --version         print the program's version and exit\n"
            "\n"
@@ -76,6 +80,8 @@ CliParseResult ParseCliArguments(std::span<const std::string_view> arguments) {
                 options.AssumeYes = true;
             } else if (argument == "--trace") {
                 options.Trace = true;
+            } else if (argument == "--mount-auth") {
+                options.MountAuthentication = true;
             } else if (argument == "--wait") {
                 options.Wait = true;
             } else if (argument.starts_with("--wait=")) {

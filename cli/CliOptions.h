@@ -23,6 +23,8 @@ struct CliOptions {
     bool List = false;
     bool AssumeYes = false;
     bool Trace = false;
+    // --mount-auth: the system may ask for a password to mount the drive-mode device's volume.
+    bool MountAuthentication = false;
     VirtualDeviceKind Virtual = VirtualDeviceKind::None;
     // --wait[=SECONDS]: wait for an updatable device to be plugged in (WaitLimit 0: no limit).
     bool Wait = false;

@@ -143,6 +143,35 @@ void CConsoleUpdateView::ShowDriveVolumeWait(std::chrono::seconds limit) {
                     std::to_string(limit.count()) + " s)...");
 }
 
+void CConsoleUpdateView::ShowDriveMountStep(const DriveMountNotice& notice) {
+    std::lock_guard lock(m_Lock);
+    switch (notice.Step) {
+        case DriveMountStep::Mounting:
+            PrintLineLocked("Mounting the drive-mode device's volume " + notice.Device + "...");
+            return;
+        case DriveMountStep::Mounted:
+            PrintLineLocked("Mounted " + notice.Device + " at " + notice.MountPoint.string() + ".");
+            return;
+        case DriveMountStep::MountRefused:
+            EndProgressLineLocked();
+            m_Err << "Mounting " << notice.Device << " was refused: " << notice.SystemMessage
+                  << '\n';
+            return;
+        case DriveMountStep::Unmounted:
+            PrintLineLocked("Unmounted " + notice.Device + " again.");
+            return;
+        case DriveMountStep::UnmountFailed:
+            EndProgressLineLocked();
+            m_Err << "Could not unmount " << notice.Device << " (" << notice.SystemMessage
+                  << "); it stays mounted: unmount it before unplugging the device.\n";
+            return;
+        case DriveMountStep::LeftWithDevice:
+            PrintLineLocked("The device went away with its volume " + notice.Device +
+                            " after the copy: nothing left to unmount.");
+            return;
+    }
+}
+
 bool CConsoleUpdateView::WaitForVersionText(std::chrono::milliseconds timeout,
                                             const std::atomic<bool>& stopRequested) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;

@@ -37,6 +37,7 @@ public:
         const std::string& filter, const std::filesystem::path& initialFolder) override;
     void OnUpdateRunEnded(UpdateOutcome outcome) override;
     void ShowDriveVolumeWait(std::chrono::seconds limit) override;
+    void ShowDriveMountStep(const DriveMountNotice& notice) override;
 
     // Waits until the device has reported a version (true), or `timeout` passed, or the user
     // interrupted (Interrupt, or `stopRequested` set by a signal handler) (false).

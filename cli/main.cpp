@@ -64,8 +64,10 @@ int main(int argc, char** argv) {
     // Real volumes also with a virtual device: --virtual=drive copies onto whatever mounted
     // volume has the device's size.
     const FileSystemServices files = CreateFileSystemServices();
-    const DriveCopyServices driveCopy{files.Volumes.get(), pUsbDevices, files.FileWriter.get(),
-                                      files.StagingFolder};
+    DriveCopyServices driveCopy{files.Volumes.get(), pUsbDevices, files.FileWriter.get(),
+                                files.StagingFolder};
+    // Where nothing mounts the device's volume, the run mounts it (and unmounts it after).
+    driveCopy.pVolumeMounter = files.VolumeMounter.get();
     // Also with a virtual device: --virtual=drive writes a real volume.
     const RunGuardSystemServices guards = CreateRunGuardServices();
     return RunCli(

@@ -14,6 +14,7 @@
 #include "platform/UiLanguage.h"
 #include "platform/UsbDeviceList.h"
 #include "platform/VolumeList.h"
+#include "platform/VolumeMounter.h"
 
 namespace tarvex {
 
@@ -42,6 +43,9 @@ struct FileSystemServices {
     // This program's folder in the user's own cache (never beside the program, which may be
     // installed for everyone); empty when the system names none.
     std::filesystem::path StagingFolder;
+    // Mounts the device's volume where nothing else does (UDisks2 on Linux); on a system that
+    // mounts volumes by itself, one that answers that there is nothing to ask.
+    std::unique_ptr<CVolumeMounter> VolumeMounter;
 };
 
 // Every pointer member is set. Reads the environment once.

@@ -70,6 +70,11 @@ packages=(
   xz-utils
   binutils
   util-linux
+  # the guest's drive-mode runs on a desktop that mounts nothing: UDisks2's daemon mounts the
+  # device's volume there, on a system bus of the guest's own (dbus-daemon, above), and polkitd
+  # (only recommended by udisks2) decides who may, as on a desktop
+  udisks2
+  polkitd
   # the Windows cross build (preset windows): mingw-w64 with the posix thread model, GoogleTest's
   # sources to build it for Windows, and wine to run the programs and tests
   g++-mingw-w64-x86-64-posix

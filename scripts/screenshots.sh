@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Takes screenshots of the window's states from a real X server (Xvfb, no window manager) into
-# BUILD/screenshots/: the main dialog idle, with the device attached (V1.05), mid-transfer and
-# waiting for a drive-mode device's volume, and the prompt as a question, with its OK button
-# under the pointer, as a notice, with the longest notice, with the device-busy notice and with
-# a failed copy's reason; each in English (-en) and Chinese (-zh).
+# BUILD/screenshots/: the main dialog idle, with the device attached (V1.05), mid-transfer,
+# waiting for a drive-mode device's volume and mounting it, and the prompt as a question, with
+# its OK button under the pointer, as a notice, with the longest notice, with the device-busy
+# notice and with a failed copy's reason; each in English (-en) and Chinese (-zh).
 #
 #   bash scripts/screenshots.sh [BUILD]     BUILD defaults to build/ci
 #
@@ -28,4 +28,4 @@ xvfb-run -a -s "-screen 0 1024x768x24 -dpi 96" \
 
 count=$(find "$out" -name '*.png' | wc -l)
 echo "screenshots: $count pictures in $out"
-[[ $count -eq 20 ]] || { echo "screenshots: expected 20 pictures" >&2; exit 1; }
+[[ $count -eq 22 ]] || { echo "screenshots: expected 22 pictures" >&2; exit 1; }

@@ -50,6 +50,10 @@ constexpr auto kTextTable = std::to_array<TextEntry>({
     {3055,
      "已找到升级设备，但无法打开：Windows 拒绝访问。\r\n"
      "请关闭可能占用或隐藏该设备的程序（手柄工具、按键映射软件等），然后重新插入设备。"},
+    {3056, "正在挂载设备的磁盘……\r\n挂载后将自动开始复制。"},
+    {3057, "系统不允许挂载设备的磁盘，未写入任何内容。请在文件管理器中挂载它，然后重试。"},
+    {3058, "无法挂载设备的磁盘，未写入任何内容。请在文件管理器中挂载它，然后重试。"},
+    {3059, "挂载设备的磁盘需要输入密码，未写入任何内容。请在文件管理器中挂载它，然后重试。"},
     {4016,
      "1. While the controller is off, press and hold L + R + Start and\r\n"
      "   connect the controller to the PC via a USB cable. The\r\n"
@@ -95,6 +99,16 @@ constexpr auto kTextTable = std::to_array<TextEntry>({
      "The update device was found but cannot be opened: Windows denied access.\r\n"
      "Close the programs that may hold or hide the device (controller tools, button mapping "
      "software) and plug the device in again."},
+    {4056, "Mounting the device's volume...\r\nThe copy starts by itself once it is mounted."},
+    {4057,
+     "Nothing was written: this system does not allow the device's volume to be mounted. Mount "
+     "it in the file manager, then try again."},
+    {4058,
+     "Nothing was written: the device's volume could not be mounted. Mount it in the file "
+     "manager, then try again."},
+    {4059,
+     "Nothing was written: mounting the device's volume needs a password. Mount it in the file "
+     "manager, then try again."},
 });
 
 static_assert(std::ranges::adjacent_find(kTextTable, std::ranges::greater_equal{},

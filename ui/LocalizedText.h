@@ -45,6 +45,13 @@ inline constexpr std::int32_t kTextCannotTellVolume = 54;
 // The update device is present but Windows denies access to it: a tool that hides it from other
 // programs is in the way.
 inline constexpr std::int32_t kTextDeviceAccessDeniedWindows = 55;
+// A drive-copy run mounts the device's volume itself, where nothing else does.
+inline constexpr std::int32_t kTextMountingVolume = 56;
+// Why that mount failed, shown below the failure text: not allowed for this user, another error
+// of the system's disk service, allowed only after a password that was not asked for.
+inline constexpr std::int32_t kTextMountNotAuthorized = 57;
+inline constexpr std::int32_t kTextMountFailed = 58;
+inline constexpr std::int32_t kTextMountNeedsAuthentication = 59;
 
 inline constexpr std::uint16_t kChineseTextBase = 3000;
 inline constexpr std::uint16_t kEnglishTextBase = 4000;

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "hid/DeviceIdentity.h"
+#include "update/DriveVolumeMount.h"
 #include "update/UpdateEngine.h"
 
 namespace tarvex {
@@ -93,7 +94,7 @@ std::vector<std::string> CUpdateEngine::OwnDriveModeDevices() {
     return own;
 }
 
-CUpdateEngine::DriveTarget CUpdateEngine::AwaitImageDrive() {
+CUpdateEngine::DriveTarget CUpdateEngine::AwaitImageDrive(CDriveVolumeMount& mount) {
     if (m_DriveCopy.pVolumes == nullptr) {
         return DriveTarget{std::nullopt, DriveCopyFailure::NoMatchingVolume};
     }
@@ -117,6 +118,14 @@ CUpdateEngine::DriveTarget CUpdateEngine::AwaitImageDrive() {
                 return m_DriveCopy.pVolumes->CanFindVolumesOf(device);
             })) {
             return DriveTarget{std::nullopt, DriveCopyFailure::DeviceLeft};
+        }
+        // Where nothing mounts the volume by itself, the run mounts it, and looks again at once.
+        const auto attempt = mount.MountOwnVolume(own);
+        if (attempt == CDriveVolumeMount::Attempt::Refused) {
+            return DriveTarget{std::nullopt, DriveCopyFailureForMount(mount.RefusalError())};
+        }
+        if (attempt == CDriveVolumeMount::Attempt::Mounted) {
+            continue;
         }
         const auto now = Clock::now();
         if (now >= deadline) {

@@ -9,6 +9,7 @@
 
 #include "platform/FileAccess.h"
 #include "ui/LocalizedText.h"
+#include "update/DriveVolumeMount.h"
 #include "update/UpdateEngine.h"
 
 namespace tarvex {
@@ -41,6 +42,12 @@ const char* ToString(DriveCopyFailure failure) {
             return "writing the copy file onto the volume failed";
         case DriveCopyFailure::CannotTellVolume:
             return "the system cannot tell which volume is the device's";
+        case DriveCopyFailure::MountNotAuthorized:
+            return "mounting the device's volume was not authorized";
+        case DriveCopyFailure::MountNeedsAuthentication:
+            return "mounting the device's volume needs authentication";
+        case DriveCopyFailure::MountFailed:
+            return "the device's volume could not be mounted";
     }
     return "unknown";
 }
@@ -57,6 +64,12 @@ std::int32_t DriveCopyFailureReasonText(DriveCopyFailure failure, FileWriteError
             return kTextDeviceLeftBeforeItsVolume;
         case DriveCopyFailure::CannotTellVolume:
             return kTextCannotTellVolume;
+        case DriveCopyFailure::MountNotAuthorized:
+            return kTextMountNotAuthorized;
+        case DriveCopyFailure::MountNeedsAuthentication:
+            return kTextMountNeedsAuthentication;
+        case DriveCopyFailure::MountFailed:
+            return kTextMountFailed;
         case DriveCopyFailure::CopyFailed:
             break;
     }
@@ -172,7 +185,9 @@ UpdateOutcome CUpdateEngine::DriveCopyUpdate() {
     // The device's copy is written from memory below; the kept one is for the user only.
     KeepDriveCopyFile(lead.Bytes, *chosen);
 
-    const DriveTarget target = AwaitImageDrive();
+    CDriveVolumeMount mount(m_DriveCopy.pVolumeMounter, m_View,
+                            m_DriveCopy.bAllowMountAuthentication);
+    const DriveTarget target = AwaitImageDrive(mount);
     if (!target.Volume) {
         // No failure: the wait was cut short by a shutdown.
         return target.Failure == DriveCopyFailure::None ? UpdateOutcome::Cancelled
@@ -184,6 +199,10 @@ UpdateOutcome CUpdateEngine::DriveCopyUpdate() {
         return UpdateOutcome::Cancelled;
     }
     const FileWriteResult written = CopyOntoVolume(*target.Volume, lead.Bytes);
+    // The copy is flushed (or failed): the volume goes back to how it was found.
+    mount.UnmountWhatWasMounted([this, device = target.Volume->UsbDeviceSystemPath] {
+        return device.empty() || m_DriveCopy.pVolumes->CanFindVolumesOf(device);
+    });
     if (!written.Ok()) {
         m_DriveCopyWriteError.store(written.Error);
         return FailDriveCopy(DriveCopyFailure::CopyFailed);

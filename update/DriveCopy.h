@@ -19,6 +19,7 @@
 #include "platform/UsbDeviceList.h"
 #include "platform/VolumeList.h"
 #include "update/DriveChoice.h"
+#include "platform/VolumeMounter.h"
 #include "update/FirmwareImage.h"
 
 namespace tarvex {
@@ -59,6 +60,12 @@ enum class DriveCopyFailure {
     // could pick another device's: several drive-mode devices are attached, or the front end
     // updates one it was told to (bDeviceChosen). Nothing was written.
     CannotTellVolume,
+    // The run asked the system to mount the device's volume, and it refused: not allowed for
+    // this user, allowed only after authenticating (not asked for), or another error of the
+    // disk service. Nothing was written.
+    MountNotAuthorized,
+    MountNeedsAuthentication,
+    MountFailed,
 };
 
 const char* ToString(DriveCopyFailure failure);
@@ -87,6 +94,11 @@ struct DriveCopyServices {
     // The run is for one device the user named, and pUsbDevices shows it alone while others
     // may be attached: a volume that cannot be tied to it is never taken by its size alone.
     bool bDeviceChosen = false;
+    // Mounts the device's own volume when nothing else has (null: the run only waits for a
+    // mount). What the run mounted it unmounts after the copy.
+    CVolumeMounter* pVolumeMounter = nullptr;
+    // The disk service may ask the user for a password to mount (a terminal user's choice).
+    bool bAllowMountAuthentication = false;
 };
 
 }  // namespace tarvex

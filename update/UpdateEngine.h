@@ -13,8 +13,8 @@
 //  - HandleDeviceReport, SelectFirmwareImage, TransferStep, StopTransfer and FailTransfer run
 //    on the worker that read the reply, under m_ReceiveLock. Tests and fuzzers call them
 //    directly through DispatchReport, which takes the same lock.
-//  - DriveCopyThread runs one drive-copy run (file dialog, wait for the device's volume, copy,
-//    result) on its own worker. It sends no report and takes no receive lock; one such run at a
+//  - DriveCopyThread runs one drive-copy run (file dialog, wait for the device's volume or mount
+//    it, copy, unmount what it mounted, result) on its own worker. It sends no report and takes no receive lock; one such run at a
 //    time (m_bDriveCopyActive), never beside an HID run. Shutdown and a stop request end its
 //    wait for the volume at once, but let a copy being written finish.
 //  - The shared values (UpdateStopped, DeviceVersion, TransferState, TotalLength) are atomics.
@@ -66,6 +66,8 @@
 #include "update/WorkerThreads.h"
 
 namespace tarvex {
+
+class CDriveVolumeMount;
 
 // Consecutive failed polls, or consecutive reads that failed outright (not a time-out), after
 // which a device is taken as gone: it can no longer be written to, or read from.
@@ -253,7 +255,8 @@ private:
     void DriveCopyThread(std::uint64_t run);
     UpdateOutcome DriveCopyUpdate();
     std::vector<std::string> OwnDriveModeDevices();
-    DriveTarget AwaitImageDrive();
+    // Mounts the device's volume through `mount` where nothing else does.
+    DriveTarget AwaitImageDrive(CDriveVolumeMount& mount);
     // False when a shutdown or a stop request came first.
     bool SleepUnlessStopped(std::chrono::steady_clock::duration length);
     void KeepDriveCopyFile(std::span<const std::uint8_t> leadSection,
@@ -287,7 +290,7 @@ private:
     bool m_bVersionQueryRunning = false;
     DeviceLocks m_VersionQueryLocks;  // the queried device's, held until the query ends
     std::atomic<bool> m_bVersionAskAgain{false};
-    SteadyNow m_Now;  // set before any worker starts
+    SteadyNow m_Now;                              // set before any worker starts
     std::atomic<bool> m_bVersionQueryDue{false};  // set by Initialise, until a query starts
 
     const DriveCopyServices m_DriveCopy;

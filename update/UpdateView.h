@@ -25,6 +25,23 @@ enum class UpdateOutcome {
 
 const char* ToString(UpdateOutcome outcome);
 
+// A drive-copy run that mounts the device's volume itself, step by step.
+enum class DriveMountStep {
+    Mounting,        // asking the system to mount Device
+    Mounted,         // mounted at MountPoint
+    MountRefused,    // the system said no (SystemMessage); the run ends
+    Unmounted,       // what the run mounted is unmounted again
+    UnmountFailed,   // it stays mounted (SystemMessage); the copy was flushed before
+    LeftWithDevice,  // the device left with the volume: there is nothing to unmount
+};
+
+struct DriveMountNotice {
+    DriveMountStep Step = DriveMountStep::Mounting;
+    std::string Device;  // the block device, such as /dev/sdb
+    std::filesystem::path MountPoint;
+    std::string SystemMessage;  // the system's own words, for traces
+};
+
 class CUpdateView {
 public:
     virtual ~CUpdateView() = default;
@@ -47,6 +64,9 @@ public:
     // A drive-copy run waits, at most `limit`, for the device's volume to be mounted, and goes
     // on by itself once it is. Called once per run that waits; a view may show nothing.
     virtual void ShowDriveVolumeWait(std::chrono::seconds /*limit*/) {}
+    // A drive-copy run mounts the device's volume itself, and unmounts it after the copy. Called
+    // on the run's worker for each step; a view may show nothing.
+    virtual void ShowDriveMountStep(const DriveMountNotice& /*notice*/) {}
     // The failure notice of a drive-copy run: the failure text, and below it `reason`, why the
     // copy failed. Returns as ShowPrompt does. This default shows the failure text alone, for a
     // view that tells the reason its own way (the terminal program does, once the run is over).

@@ -218,6 +218,19 @@ void CUpdateDlg::ShowDriveVolumeWait(std::chrono::seconds limit) {
     });
 }
 
+void CUpdateDlg::ShowDriveMountStep(const DriveMountNotice& notice) {
+    // Only the mount itself is shown: the copy follows at once, and a refusal ends the run with
+    // its reason in the failure notice.
+    if (notice.Step != DriveMountStep::Mounting) {
+        return;
+    }
+    const QString text = FromTable(LoadLocalizedString(kTextMountingVolume, m_Language));
+    m_WindowThread.Post([this, text] {
+        m_pInstructionText->setText(text);
+        m_bShowingVolumeWait = true;
+    });
+}
+
 void CUpdateDlg::EndVolumeWait() {
     m_WindowThread.Post([this] {
         if (m_bShowingVolumeWait) {

@@ -65,6 +65,7 @@ public:
     void OnUpdateRunEnded(UpdateOutcome outcome) override;
     // The wait shows in place of the instructions until the run's result comes.
     void ShowDriveVolumeWait(std::chrono::seconds limit) override;
+    void ShowDriveMountStep(const DriveMountNotice& notice) override;
     // The failure text with the reason on a line of its own, in the prompt.
     int ShowFailureNotice(const std::string& text, const std::string& reason) override;
 

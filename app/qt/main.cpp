@@ -12,8 +12,10 @@ int main(int argc, char** argv) {
     const std::unique_ptr<CUiLanguage> language = CreateUiLanguage();
     SystemServices system = CreateSystemServices();
     const FileSystemServices files = CreateFileSystemServices();
-    const DriveCopyServices driveCopy{files.Volumes.get(), system.UsbDevices.get(),
-                                      files.FileWriter.get(), files.StagingFolder};
+    DriveCopyServices driveCopy{files.Volumes.get(), system.UsbDevices.get(),
+                                files.FileWriter.get(), files.StagingFolder};
+    // Where nothing mounts the device's volume, the run mounts it (never asking for a password).
+    driveCopy.pVolumeMounter = files.VolumeMounter.get();
     const RunGuardSystemServices guards = CreateRunGuardServices();
     fonts->Finish();
     return app.Run(UpdatePlatform{

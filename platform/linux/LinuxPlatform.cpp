@@ -1,5 +1,6 @@
 // The Linux backends: hidapi's hidraw backend for HID, libudev for the USB device list and the
-// device notices, flock on device nodes for the devices' locks, logind for the sleep block.
+// device notices, flock on device nodes for the devices' locks, logind for the sleep block,
+// UDisks2 for mounting the device's volume.
 
 #include "platform/SystemServices.h"
 #include "platform/linux/FlockDeviceLocks.h"
@@ -8,6 +9,7 @@
 #include "platform/linux/MountedVolumeList.h"
 #include "platform/linux/PosixFileWriter.h"
 #include "platform/linux/PosixUiLanguage.h"
+#include "platform/linux/UDisksVolumeMounter.h"
 #include "platform/linux/UdevDeviceMonitor.h"
 #include "platform/linux/UdevUsbDeviceList.h"
 #include "platform/linux/UserFolders.h"
@@ -31,6 +33,7 @@ FileSystemServices CreateFileSystemServices() {
     services.Volumes = std::make_unique<CMountedVolumeList>();
     services.FileWriter = std::make_unique<CPosixFileWriter>();
     services.StagingFolder = UserCacheFolder();
+    services.VolumeMounter = std::make_unique<CUDisksVolumeMounter>();
     return services;
 }
 

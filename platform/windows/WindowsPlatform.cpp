@@ -33,6 +33,8 @@ FileSystemServices CreateFileSystemServices() {
     // Never beside the program: its folder is usually Program Files, and the copy is the
     // user's, kept in the user's own local data.
     services.StagingFolder = UserLocalDataFolder();
+    // Windows gives a volume its drive letter by itself.
+    services.VolumeMounter = std::make_unique<CNoVolumeMounter>();
     return services;
 }
 

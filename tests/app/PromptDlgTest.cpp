@@ -103,7 +103,8 @@ TEST_F(PromptDlgTest, EveryTextFitsThePanel) {
               kTextDevicePermissionDenied, kTextDeviceBusy, kTextNoVolumeOfTheDevicesSize,
               kTextVolumeNotMounted, kTextDeviceLeftBeforeItsVolume, kTextVolumeFull,
               kTextVolumeReadOnly, kTextVolumeWriteDenied, kTextVolumeWriteBroke,
-              kTextVolumeNoLongerThere, kTextCopyNameTaken, kTextVolumeWriteFailed}) {
+              kTextVolumeNoLongerThere, kTextCopyNameTaken, kTextVolumeWriteFailed,
+              kTextMountNotAuthorized, kTextMountFailed, kTextMountNeedsAuthentication}) {
             const bool reason = index >= kTextNoVolumeOfTheDevicesSize;
             const std::string shown = reason ? LoadLocalizedString(kTextFailure, language) + "\n" +
                                                    LoadLocalizedString(index, language)

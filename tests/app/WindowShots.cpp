@@ -135,15 +135,20 @@ TEST_P(WindowShots, Prompts) {
     busy.get();
 }
 
-// A drive copy: the window while it waits for the device's volume, and a failed copy's notice
+// A drive copy: the window while it waits for the device's volume and while it mounts it, and a
+// failed copy's notice
 // with its longest reason.
 TEST_P(WindowShots, DriveCopy) {
     StartWindow(QPoint(120, 90));
     m_pDlg->ShowDriveVolumeWait(std::chrono::seconds(30));
-    ASSERT_TRUE(ProcessUntil([&] {
-        return m_pDlg->InstructionText()->text().contains(QStringLiteral("30"));
-    }));
+    ASSERT_TRUE(ProcessUntil(
+        [&] { return m_pDlg->InstructionText()->text().contains(QStringLiteral("30")); }));
     Shoot("main-volume-wait");
+
+    m_pDlg->ShowDriveMountStep({DriveMountStep::Mounting, "/dev/sdb", {}, {}});
+    const QString mounting = QString::fromStdString(Text(kTextMountingVolume)).split('\r')[0];
+    ASSERT_TRUE(ProcessUntil([&] { return m_pDlg->InstructionText()->text().contains(mounting); }));
+    Shoot("main-mounting");
 
     auto failed = std::async(std::launch::async, [this] {
         return m_pDlg->ShowFailureNotice(Text(kTextFailure), Text(kTextNoVolumeOfTheDevicesSize));

@@ -170,6 +170,11 @@ TEST(CliOptionsTest, Parsing) {
         ParseCliArguments(std::vector<std::string_view>{"--device=/dev/hidraw3", "x.dat"});
     ASSERT_TRUE(chosen.Options);
     EXPECT_EQ(chosen.Options->Device, "/dev/hidraw3");
+    EXPECT_FALSE(chosen.Options->MountAuthentication);
+    const auto mountAuth =
+        ParseCliArguments(std::vector<std::string_view>{"--mount-auth", "x.dat"});
+    ASSERT_TRUE(mountAuth.Options);
+    EXPECT_TRUE(mountAuth.Options->MountAuthentication);
 }
 
 struct CliFixture : ::testing::Test {

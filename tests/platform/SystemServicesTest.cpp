@@ -13,6 +13,7 @@
 #include "platform/linux/LogindSleepInhibitor.h"
 #include "platform/linux/MountedVolumeList.h"
 #include "platform/linux/PosixFileWriter.h"
+#include "platform/linux/UDisksVolumeMounter.h"
 #include "tests/platform/FakeSysfs.h"
 
 namespace tarvex {
@@ -48,6 +49,8 @@ TEST(SystemServices, ARunsGuardsAndTheFileSystemServicesAreTheRealBackends) {
     const FileSystemServices files = CreateFileSystemServices();
     EXPECT_NE(dynamic_cast<CMountedVolumeList*>(files.Volumes.get()), nullptr);
     EXPECT_NE(dynamic_cast<CPosixFileWriter*>(files.FileWriter.get()), nullptr);
+    EXPECT_NE(dynamic_cast<CUDisksVolumeMounter*>(files.VolumeMounter.get()), nullptr)
+        << "no mounter: on a desktop that mounts nothing, a drive copy would wait in vain";
 }
 
 // Which USB device a mounted volume lives on, from the block device its mount names: without

@@ -87,6 +87,18 @@ const std::vector<ExpectedText>& ExpectedTexts() {
          JoinCrLf({"The update device was found but cannot be opened: Windows denied access.",
                    "Close the programs that may hold or hide the device (controller tools, button "
                    "mapping software) and plug the device in again."})},
+        {56, JoinCrLf({"正在挂载设备的磁盘……", "挂载后将自动开始复制。"}),
+         JoinCrLf(
+             {"Mounting the device's volume...", "The copy starts by itself once it is mounted."})},
+        {57, "系统不允许挂载设备的磁盘，未写入任何内容。请在文件管理器中挂载它，然后重试。",
+         "Nothing was written: this system does not allow the device's volume to be mounted. "
+         "Mount it in the file manager, then try again."},
+        {58, "无法挂载设备的磁盘，未写入任何内容。请在文件管理器中挂载它，然后重试。",
+         "Nothing was written: the device's volume could not be mounted. Mount it in the file "
+         "manager, then try again."},
+        {59, "挂载设备的磁盘需要输入密码，未写入任何内容。请在文件管理器中挂载它，然后重试。",
+         "Nothing was written: mounting the device's volume needs a password. Mount it in the "
+         "file manager, then try again."},
     };
     return texts;
 }
@@ -126,7 +138,7 @@ TEST(LocalizedText, OnlyTheWholeIdentifier0x0804SelectsChinese) {
 TEST(LocalizedText, IndexWithoutTextIsEmptyWithoutFallBack) {
     constexpr std::int32_t kLowest = std::numeric_limits<std::int32_t>::min();
     constexpr std::int32_t kHighest = std::numeric_limits<std::int32_t>::max();
-    const std::int32_t indexes[] = {20, 0, 15, 18, 32, 39, 56, -1000, kLowest, kHighest};
+    const std::int32_t indexes[] = {20, 0, 15, 18, 32, 39, 60, -1000, kLowest, kHighest};
     for (const std::int32_t index : indexes) {
         for (const LanguageId language :
              {LanguageId{0x0804}, LanguageId{0x0409}, LanguageId{0x0404}}) {

@@ -98,6 +98,10 @@ public:
         std::lock_guard lock(m_Lock);
         m_VolumeWaits.push_back(limit);
     }
+    void ShowDriveMountStep(const DriveMountNotice& notice) override {
+        std::lock_guard lock(m_Lock);
+        m_MountSteps.push_back(notice);
+    }
     void ShowSuccessBox(const std::string& text, const std::string& caption) override {
         {
             std::lock_guard lock(m_Lock);
@@ -168,6 +172,7 @@ public:
     // The reasons given with drive-copy failure notices, in order.
     std::vector<std::string> FailureReasons() const { return Locked(m_FailureReasons); }
     std::vector<std::chrono::seconds> VolumeWaits() const { return Locked(m_VolumeWaits); }
+    std::vector<DriveMountNotice> MountSteps() const { return Locked(m_MountSteps); }
     std::size_t RunsEnded() const { return Locked(m_Outcomes).size(); }
 
 private:
@@ -187,6 +192,7 @@ private:
     std::vector<std::string> m_Filters;
     std::vector<std::string> m_FailureReasons;
     std::vector<std::chrono::seconds> m_VolumeWaits;
+    std::vector<DriveMountNotice> m_MountSteps;
     std::vector<UpdateOutcome> m_Outcomes;
     std::size_t m_OutcomesTaken = 0;
 };

@@ -580,6 +580,141 @@ usb_device() {  # usb_device VENDOR PRODUCT
     return 1
 }
 
+# --- UDisks2: a desktop that mounts nothing by itself ------------------------------------------
+
+# A system bus of the guest's own with UDisks2's daemon on it (the bus starts polkitd for it),
+# and udevd, whose properties UDisks2 reads. /media, where UDisks2 mounts root's volumes, is the
+# guest's own. Nothing mounts a volume by itself here, as on a desktop without automounting.
+start_udisks() {
+    start_udevd
+    mkdir -p /run/dbus /media
+    mount -t tmpfs -o mode=0755 tmpfs /media || fail "cannot mount a tmpfs on /media"
+    dbus-daemon --system --fork || fail "the system bus did not start"
+    wait_for_file /run/dbus/system_bus_socket 10 || fail "the system bus made no socket"
+    # From a subshell, so that the scenario's closing wait for its children does not wait for it.
+    (/usr/libexec/udisks2/udisksd >"$work/udisksd.log" 2>&1 &
+        echo $! >/run/tarvex-udisksd.pid)
+    local deadline=$((SECONDS + 20))
+    until dbus-send --system --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+        org.freedesktop.DBus.NameHasOwner string:org.freedesktop.UDisks2 2>/dev/null |
+        grep -q 'boolean true'; do
+        ((SECONDS < deadline)) || { cat "$work/udisksd.log"; fail "udisksd did not come up"; }
+        sleep 0.1
+    done
+}
+
+stop_udisks() {
+    [[ -f /run/tarvex-udisksd.pid ]] && kill "$(cat /run/tarvex-udisksd.pid)" 2>/dev/null
+    [[ -f /run/dbus/pid ]] && kill "$(cat /run/dbus/pid)" 2>/dev/null
+    rm -rf /run/dbus /run/tarvex-udisksd.pid
+    umount -q /media/*/* /media 2>/dev/null
+    return 0
+}
+
+# Whether a mount of the block device NODE is left anywhere.
+expect_not_mounted() {  # expect_not_mounted NODE WHAT
+    ! grep -q "^$1 " /proc/mounts || { grep "^$1 " /proc/mounts; fail "$2 is left mounted"; }
+}
+
+# The decoy: a FAT stick of the device's size on the second controller, another product, not
+# in drive mode; nobody may mount or write it.
+start_decoy_stick() {
+    make_device_volume "$work/decoy.img"
+    start_device decoy --drive="$work/decoy.img" --vendor=0x1234 --product=0x5678 \
+        --udc=dummy_udc.1
+    decoy_node=$node
+}
+
+expect_decoy_stick_untouched() {
+    expect_not_mounted "$decoy_node" "the decoy stick"
+    stop_device decoy
+    mkdir -p "$work/check"
+    mount -o loop,ro "$work/decoy.img" "$work/check" || fail "cannot mount the decoy's image"
+    [[ ! -e $work/check/1.dat ]] || fail "1.dat went onto the decoy stick"
+    umount "$work/check"
+}
+
+# Nobody mounts the device's volume: the program, started with --wait before the device is
+# plugged in, mounts the volume through UDisks2, copies, and unmounts it again.
+drive_copy_mounted_through_udisks() {
+    make_device_volume "$work/drive.img"
+    make_image "$work/drive.dat" 0x1000 2048
+    # UDisks2 takes the new device in (probes it) before it can mount it: slow under emulation.
+    local run_end_limit=60 started=$SECONDS
+    start_waiting_drive_copy copy 60 "$work/drive.dat"
+    start_device drive --drive="$work/drive.img" --udc=dummy_udc.0
+    echo "the device came after $((SECONDS - started)) s"
+    wait "$cli_pid"
+    cli_status=$?
+    echo "the program ran $((SECONDS - started)) s"
+    cat "$work/copy.out" "$work/copy.err"
+    expect_cli copy 0 "$text_success"
+    grep -qx "Mounting the drive-mode device's volume $node..." "$work/copy.out" ||
+        fail "the program did not say that it mounts the volume"
+    grep -q "^Mounted $node at /media/" "$work/copy.out" || fail "no line on the mount"
+    grep -qx "Unmounted $node again." "$work/copy.out" || fail "no line on the unmount"
+    expect_not_mounted "$node" "the device's volume"
+    stop_device drive
+    expect_lead_on_device "$work/drive.dat"
+}
+
+# The user mounted the device's volume: the program writes it, mounts nothing, and leaves the
+# user's mount in place.
+drive_copy_user_mount_stays() {
+    make_device_volume "$work/drive.img"
+    start_device mounted --drive="$work/drive.img" --udc=dummy_udc.0
+    mkdir -p "$work/b-volume"
+    mount "$node" "$work/b-volume" || fail "cannot mount $node"
+    make_image "$work/drive.dat" 0x2000 4096
+    XDG_CACHE_HOME=$work/cache run_cli user --yes "$work/drive.dat"
+    cat "$work/user.out" "$work/user.err"
+    expect_cli user 0 "$text_success"
+    grep -q "Mount\|Unmount" "$work/user.out" && fail "the program mounted or unmounted"
+    grep -q "^$node $work/b-volume " /proc/mounts || fail "the user's mount is gone"
+    umount "$work/b-volume" || fail "cannot unmount the volume"
+    stop_device mounted
+    expect_lead_on_device "$work/drive.dat"
+}
+
+# UDisks2 refuses: here to a user other than root, whom no polkit grants it. The run ends with
+# the reason and status 1, and nothing is mounted or written.
+drive_copy_mount_refused() {
+    make_device_volume "$work/drive.img"
+    start_device refused --drive="$work/drive.img" --udc=dummy_udc.0
+    make_image "$work/drive.dat" 0x1000 2048
+    mkdir -p "$work/nobody-cache"
+    chown nobody "$work/nobody-cache"
+    chmod 0644 "$work/drive.dat"
+    XDG_CACHE_HOME=$work/nobody-cache HOME=$work/nobody-cache timeout --kill-after=5 \
+        "$run_end_limit" setpriv --reuid=nobody --regid=nogroup --clear-groups -- "$cli" --yes \
+        "$work/drive.dat" >"$work/refused.out" 2>"$work/refused.err" </dev/null
+    cli_status=$?
+    cat "$work/refused.out" "$work/refused.err"
+    expect_cli refused 1 "$text_failure"
+    grep -q "^Mounting $node was refused: org.freedesktop" "$work/refused.err" ||
+        fail "the program did not say that the mount was refused"
+    grep -q "^Nothing was written" "$work/refused.err" || fail "no reason that says what to do"
+    expect_not_mounted "$node" "the device's volume"
+    stop_device refused
+    mkdir -p "$work/check"
+    mount -o loop,ro "$work/drive.img" "$work/check" || fail "cannot mount the backing image"
+    [[ ! -e $work/check/1.dat ]] || fail "1.dat reached the device"
+    umount "$work/check"
+}
+
+# A desktop that mounts nothing by itself, with UDisks2 (started once: it takes long to start
+# under emulation): the program mounts and unmounts the device's volume itself, leaves a user's
+# mount alone, and ends with the reason when UDisks2 refuses. A decoy FAT stick of the device's
+# size on another gadget is attached throughout and is never mounted or written.
+scenario_drive_copy_through_udisks() {
+    start_udisks
+    start_decoy_stick
+    drive_copy_mounted_through_udisks
+    drive_copy_user_mount_stays
+    drive_copy_mount_refused
+    expect_decoy_stick_untouched
+}
+
 # --- udevd ------------------------------------------------------------------------------------
 
 # Debian's systemd-udevd, unpacked by the harness, with its own rules and any rule files given;
@@ -673,12 +808,13 @@ scenarios=(
     drive_copy
     drive_copy_after_wait
     drive_copy_volume_never_mounted
+    drive_copy_through_udisks
     engine_without_udevd
     engine_with_udevd
     autosuspend_stays_off
 )
 
-# Anything a killed scenario left behind: gadgets (unbound first), mounts, udevd.
+# Anything a killed scenario left behind: gadgets (unbound first), mounts, UDisks2, udevd.
 clean_up_leftovers() {
     local gadget
     for gadget in /sys/kernel/config/usb_gadget/*/; do
@@ -688,6 +824,7 @@ clean_up_leftovers() {
         rmdir "$gadget"/configs/*/strings/* "$gadget"/configs/* "$gadget"/functions/* \
             "$gadget"/strings/* "$gadget" 2>/dev/null
     done
+    stop_udisks
     stop_udevd
 }
 
@@ -701,6 +838,9 @@ if [[ -n $scenario ]]; then
     exit $?
 fi
 
+if [[ -n ${TARVEX_ONLY:-} ]]; then
+    IFS=, read -r -a scenarios <<<"$TARVEX_ONLY"
+fi
 if [[ ${TARVEX_SCENARIOS:-} == windows ]]; then
     scenarios=("${windows_scenarios[@]}")
     scenario_limit=$((wine_run_limit + 30))
@@ -710,7 +850,10 @@ echo "guest: $(uname -r), $(nproc) CPU; testing $build${TARVEX_WINDOWS_BUILD:+ a
 for name in "${scenarios[@]}"; do
     log="$run/$name.log"
     started=$SECONDS
-    if timeout --kill-after=5 "$scenario_limit" bash "$self" "$run" "$name" >"$log" 2>&1; then
+    limit=$scenario_limit
+    # UDisks2 and polkitd alone take about 20 s to start under emulation.
+    [[ $name == drive_copy_through_udisks ]] && limit=$((scenario_limit + 60))
+    if timeout --kill-after=5 "$limit" bash "$self" "$run" "$name" >"$log" 2>&1; then
         echo "ok $name" | tee -a "$results"
     else
         echo "FAIL $name" | tee -a "$results"

@@ -5,7 +5,7 @@
 # runs tests/vm/guest-tests.sh against the programs of an existing build.
 #
 #   bash tests/vm/run-vm-tests.sh [--build DIR] [--windows-build DIR] [--timeout SECONDS]
-#                                 [--prepare-only]
+#                                 [--prepare-only] [--only=NAME[,NAME...]]
 #
 # --build DIR          the build folder whose programs are tested (default: build/ci)
 # --windows-build DIR  the Windows cross build (preset windows) whose terminal program a second
@@ -13,6 +13,8 @@
 #                      when it holds the program; given and missing is a failure)
 # --timeout S          give up on a guest after S seconds (default: 600)
 # --prepare-only       download and prepare the guest, do not boot it
+# --only=NAMES         run only these scenarios of guest-tests.sh (comma-separated), and boot
+#                      no Windows guest: for working on a few of them
 #
 # The prepared kernel and initramfs are kept in DIR/vm/, so only the first run downloads (the
 # kernel package through apt); a run's files are in DIR/vm/run/ (console.log, results).
@@ -27,6 +29,7 @@ windows_build=""
 windows_build_required=true
 limit=600
 prepare_only=false
+only=""
 while [[ $# -gt 0 ]]; do
     case "$1" in
         --build) build=$2; shift 2 ;;
@@ -34,6 +37,7 @@ while [[ $# -gt 0 ]]; do
         --timeout) limit=$2; shift 2 ;;
         --timeout=*) limit=${1#*=}; shift ;;
         --prepare-only) prepare_only=true; shift ;;
+        --only=*) only=${1#*=}; windows_build_required=false; windows_build=/nonexistent; shift ;;
         --windows-build) windows_build=$2; shift 2 ;;
         --windows-build=*) windows_build=${1#*=}; shift ;;
         -h | --help) sed -n '2,20p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; exit 0 ;;
@@ -280,7 +284,7 @@ boot_guest() {
 # KVM is not used on purpose: here it aborts or crawls, and probing for it can hang. Under TCG
 # "-cpu max" is safe and runs what the builds use (the ThreadSanitizer runtime needs more than
 # the default CPU model offers).
-boot_guest "$cache/run" max 512
+boot_guest "$cache/run" max 512 "TARVEX_ONLY='$only'"
 # Wine's processes die at start under "-cpu max" (a page fault in user mode); the default CPU
 # model runs them. The guest's memory holds the overlay over the prefix and the copied program.
 if $run_windows; then
