@@ -290,5 +290,17 @@ TEST(WinFileWriterVolumeTest, ACopyLandsOnTheListedVolumeOrNowhere) {
     EXPECT_EQ(Content(othersCopy), lead);
 }
 
+// Only a volume's GUID root is written through in place of its letter; anything else the list
+// names as the source (a letter, a device path) is not a root to write under.
+TEST(WinFileWriterVolumeTest, OnlyAVolumeGuidRootIsTakenForOne) {
+    EXPECT_TRUE(IsVolumeGuidRoot(L"\\\\?\\Volume{4c1b02c1-d990-11dc-99ae-806e6f6e6963}\\"));
+    EXPECT_FALSE(IsVolumeGuidRoot(L"\\\\?\\Volume{4c1b02c1-d990-11dc-99ae-806e6f6e6963}"));
+    EXPECT_FALSE(IsVolumeGuidRoot(L"\\\\?\\Volume{}"));
+    EXPECT_FALSE(IsVolumeGuidRoot(L"E:"));
+    EXPECT_FALSE(IsVolumeGuidRoot(L"E:\\"));
+    EXPECT_FALSE(IsVolumeGuidRoot(L"\\\\.\\Volume{4c1b02c1-d990-11dc-99ae-806e6f6e6963}\\"));
+    EXPECT_FALSE(IsVolumeGuidRoot(L""));
+}
+
 }  // namespace
 }  // namespace tarvex
