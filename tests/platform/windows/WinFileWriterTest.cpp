@@ -299,7 +299,7 @@ TEST(WinFileWriterVolumeTest, OnlyAVolumeGuidRootIsTakenForOne) {
     EXPECT_FALSE(IsVolumeGuidRoot(L"E:"));
     EXPECT_FALSE(IsVolumeGuidRoot(L"E:\\"));
     EXPECT_FALSE(IsVolumeGuidRoot(L"\\\\.\\Volume{4c1b02c1-d990-11dc-99ae-806e6f6e6963}\\"));
-    EXPECT_FALSE(IsVolumeGuidRoot(L""));
+    EXPECT_FALSE(IsVolumeGuidRoot(std::wstring()));
 }
 
 }  // namespace
