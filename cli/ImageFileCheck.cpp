@@ -21,28 +21,23 @@ ImageFileProblem ClassifyImageFileError(std::error_code error) {
 }
 
 ImageFileCheck CheckImageFile(const std::filesystem::path& path) {
-    std::error_code error;
-    const auto status = std::filesystem::status(path, error);
-    if (status.type() == std::filesystem::file_type::not_found) {
-        return {ImageFileProblem::Missing,
-                std::make_error_code(std::errc::no_such_file_or_directory)};
-    }
-    if (error) {
-        return {ClassifyImageFileError(error), error};
-    }
-    if (!std::filesystem::is_regular_file(status)) {
-        return {ImageFileProblem::NotRegularFile, {}};
-    }
-    // Only opening tells whether this user may read it (permissions, ACLs, security modules);
-    // opened without waiting, and looked at again once open, in case the name was replaced.
+    // Opened first: only opening tells whether this user may read it (permissions, ACLs,
+    // security modules), and a device name (Windows' NUL) opens although no lookup finds a
+    // file of that name. Opened without waiting, and looked at once open.
     const CReadableFile file(path);
     if (file.NotRegularFile()) {
         return {ImageFileProblem::NotRegularFile, {}};
     }
-    if (!file.IsOpen()) {
-        return {ClassifyImageFileError(file.Error()), file.Error()};
+    if (file.IsOpen()) {
+        return {};
     }
-    return {};
+    // What does not open may still be something other than a file (a socket).
+    std::error_code error;
+    const auto status = std::filesystem::status(path, error);
+    if (!error && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+        return {ImageFileProblem::NotRegularFile, {}};
+    }
+    return {ClassifyImageFileError(file.Error()), file.Error()};
 }
 
 std::string DescribeImageFileProblem(const std::filesystem::path& path,

@@ -70,9 +70,13 @@ int main(int argc, char** argv) {
     driveCopy.pVolumeMounter = files.VolumeMounter.get();
     // Also with a virtual device: --virtual=drive writes a real volume.
     const RunGuardSystemServices guards = CreateRunGuardServices();
-    return RunCli(
+    const int status = RunCli(
         options,
         CliPlatform{*pHidPort, *pUsbDevices, *language, driveCopy, system.DeviceNotices.get(),
                     RunGuardServices{guards.DeviceLocks.get(), guards.SleepInhibitor.get()}},
         streams, StopRequested);
+    std::cout.flush();
+    std::cerr.flush();
+    WorkEnded();
+    return status;
 }

@@ -1,5 +1,7 @@
 #include "platform/FileWriter.h"
 
+#include <system_error>
+
 namespace tarvex {
 
 const char* ToString(FileWriteError error) {
@@ -34,7 +36,13 @@ FileWriteResult CFileWriter::WriteFileOnVolume(const VolumeInfo& volume,
         return FileWriteResult{FileWriteError::NotTheListedVolume, FileWriteStep::Open, 0,
                                "this writer cannot check a volume's identity"};
     }
-    return WriteWholeFile(volume.MountPoint / name, bytes);
+    const auto path = volume.MountPoint / name;
+    const FileWriteResult written = WriteWholeFile(path, bytes);
+    if (written.FileTouched()) {
+        std::error_code error;
+        std::filesystem::remove(path, error);
+    }
+    return written;
 }
 
 const char* ToString(FileWriteStep step) {

@@ -62,11 +62,16 @@ public:
 
     // Writes `name` into the root of `volume` as WriteWholeFile does, but only while the folder
     // volume.MountPoint is still the file system the list saw there: when volume.FileSystemId is
-    // set, the folder is opened once, the file is created relative to that open folder, and both
-    // the folder and the new file must carry that identity; otherwise the call fails at Open with
-    // NotTheListedVolume and nothing is written. This writer checks no identity: it refuses a
-    // volume that has one, and writes by path into a volume without one (a list that cannot
-    // tell file systems apart). Writers that can check override it.
+    // set, the file must carry that identity before anything in it is emptied (on Linux the
+    // folder is opened once and the file created relative to it, both checked; on Windows the
+    // open file's volume serial number is compared); otherwise the call fails at Open with
+    // NotTheListedVolume and nothing is written. Unlike WriteWholeFile it removes what it
+    // leaves broken (a file it created or emptied and could not complete) itself, through what
+    // it checked (the open folder, the open file), never by a path that may by then lead to
+    // another volume; FileTouched() then says that an earlier file of that name is gone. This
+    // writer checks no identity: it refuses a volume that has one, and writes by path into a
+    // volume without one (a list that cannot tell file systems apart), removing a broken file by
+    // that path. Writers that can check override it.
     virtual FileWriteResult WriteFileOnVolume(const VolumeInfo& volume,
                                               const std::filesystem::path& name,
                                               std::span<const std::uint8_t> bytes);

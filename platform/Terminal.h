@@ -34,6 +34,12 @@ bool StandardOutputIsTerminal();
 // program. `stopRequested` must live as long as the program.
 void StopOnInterrupt(std::atomic<bool>& stopRequested);
 
+// The program's run is over (a copy being written is finished or removed). Where the system
+// ends the program shortly after asking it to stop (Windows, when its console is closed), the
+// request waits for this, within the time the system allows, so that nothing is cut off
+// half-written. Nothing to do on Linux, where a termination request only sets the flag.
+void WorkEnded();
+
 enum class TerminalRead {
     Byte,        // `byte` holds the next byte of input
     NothingYet,  // nothing came within the time; ask again

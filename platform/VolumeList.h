@@ -12,7 +12,8 @@ namespace tarvex {
 
 struct VolumeInfo {
     std::filesystem::path MountPoint;
-    // What the mount table names as the source ("/dev/sdb1", "tmpfs", a server path, ...).
+    // What the mount table names as the source ("/dev/sdb1", "tmpfs", a server path, ...; on
+    // Windows the volume's own root, \\?\Volume{GUID}\, where files open through it).
     std::string SourceDevice;
     // Total size of the file system in bytes; 0 when it was not asked (a file system that
     // cannot be a drive-mode device's volume is never asked) or could not answer.
@@ -21,8 +22,9 @@ struct VolumeInfo {
     // form as UsbDeviceInfo::SystemPath; empty when the volume is not on USB or it cannot be told.
     std::string UsbDeviceSystemPath;
     // The file system's identity as the system numbers it (on Linux the mount's major:minor,
-    // which is what stat reports as st_dev for every file on it); empty where the list cannot
-    // tell. A writer checks it to be sure that the folder is still this volume when it writes.
+    // which is what stat reports as st_dev for every file on it; on Windows the volume serial
+    // number); empty where the list cannot tell. A writer checks it to be sure that the folder is
+    // still this volume when it writes.
     std::optional<std::uint64_t> FileSystemId;
 };
 

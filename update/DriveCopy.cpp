@@ -262,10 +262,8 @@ FileWriteResult CUpdateEngine::CopyOntoVolume(const VolumeInfo& volume,
     }
     // Onto the very file system the list found (not whatever the folder's path leads to by the
     // time of the write: the volume may have been unmounted, its folder left behind).
-    const FileWriteResult written =
-        m_DriveCopy.pFileWriter->WriteFileOnVolume(volume, kDriveCopyFileName, leadSection);
-    RemovePartialCopy(written, volume.MountPoint / kDriveCopyFileName);
-    return written;
+    // The writer removes a partial 1.dat itself: by the volume's path it could be another's.
+    return m_DriveCopy.pFileWriter->WriteFileOnVolume(volume, kDriveCopyFileName, leadSection);
 }
 
 UpdateOutcome CUpdateEngine::FailDriveCopy(DriveCopyFailure failure) {

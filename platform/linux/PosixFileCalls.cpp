@@ -25,6 +25,10 @@ int CPosixFileCalls::LstatAt(int dirFd, const char* name, struct stat& status) {
     return ::fstatat(dirFd, name, &status, AT_SYMLINK_NOFOLLOW);
 }
 
+int CPosixFileCalls::UnlinkAt(int dirFd, const char* name) {
+    return ::unlinkat(dirFd, name, 0);
+}
+
 int CPosixFileCalls::TruncateToEmpty(int fd) {
     return ::ftruncate(fd, 0);
 }

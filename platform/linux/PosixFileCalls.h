@@ -23,7 +23,8 @@ public:
     // Relative to the open folder `dirFd`: openat(2), and fstatat(2) without following a link.
     virtual int OpenAt(int dirFd, const char* name, int flags, mode_t mode);
     virtual int LstatAt(int dirFd, const char* name, struct stat& status);
-    virtual int TruncateToEmpty(int fd);  // ftruncate(fd, 0)
+    virtual int UnlinkAt(int dirFd, const char* name);  // unlinkat(2) of a file
+    virtual int TruncateToEmpty(int fd);                // ftruncate(fd, 0)
     virtual ssize_t Write(int fd, const std::uint8_t* data, std::size_t size);
     virtual int Fsync(int fd);
     virtual int Close(int fd);

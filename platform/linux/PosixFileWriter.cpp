@@ -148,7 +148,7 @@ FileWriteResult CPosixFileWriter::WriteFileOnVolume(const VolumeInfo& volume,
                                                     const std::filesystem::path& name,
                                                     std::span<const std::uint8_t> bytes) {
     if (!volume.FileSystemId) {
-        return WriteWholeFile(volume.MountPoint / name, bytes);
+        return CFileWriter::WriteFileOnVolume(volume, name, bytes);
     }
     // The folder, once open, stays the folder it was when it was opened, whatever is mounted or
     // unmounted on its path afterwards; a mount point left behind by an unmount, or hidden by a
@@ -170,11 +170,21 @@ FileWriteResult CPosixFileWriter::WriteFileOnVolume(const VolumeInfo& volume,
     if (fd < 0) {
         return OpenFailureAt(dirFd, name, errno);
     }
-    return WriteOpenedFile(fd, volume.FileSystemId, bytes);
+    return WriteOpenedFile(fd, volume.FileSystemId, bytes, dirFd, name.c_str());
+}
+
+void CPosixFileWriter::RemoveBrokenFile(int dirFd, const char* name, const struct stat& file) {
+    // Only while the name in the checked folder still is the file that was written.
+    struct stat named {};
+    if (m_Calls.LstatAt(dirFd, name, named) == 0 && named.st_dev == file.st_dev &&
+        named.st_ino == file.st_ino) {
+        m_Calls.UnlinkAt(dirFd, name);
+    }
 }
 
 FileWriteResult CPosixFileWriter::WriteOpenedFile(int fd, std::optional<std::uint64_t> fileSystemId,
-                                                  std::span<const std::uint8_t> bytes) {
+                                                  std::span<const std::uint8_t> bytes, int dirFd,
+                                                  const char* name) {
     CCloseOnExit file(m_Calls, fd);
     struct stat status {};
     if (m_Calls.Fstat(fd, status) != 0) {
@@ -192,23 +202,29 @@ FileWriteResult CPosixFileWriter::WriteOpenedFile(int fd, std::optional<std::uin
     if (m_Calls.TruncateToEmpty(fd) != 0) {
         return Failure(FileWriteStep::Open, errno, 0);
     }
+    const auto broken = [&](FileWriteResult result) {
+        if (dirFd >= 0) {
+            RemoveBrokenFile(dirFd, name, status);
+        }
+        return result;
+    };
     const WriteAllResult written = WriteAllBytes(
         bytes,
         [&](const std::uint8_t* data, std::size_t size) { return m_Calls.Write(fd, data, size); });
     if (written.Errno != 0) {
-        return Failure(FileWriteStep::Write, written.Errno, written.Written);
+        return broken(Failure(FileWriteStep::Write, written.Errno, written.Written));
     }
     int flushed = 0;
     do {
         flushed = m_Calls.Fsync(fd);
     } while (flushed != 0 && errno == EINTR);
     if (flushed != 0) {
-        return Failure(FileWriteStep::Flush, errno, written.Written);
+        return broken(Failure(FileWriteStep::Flush, errno, written.Written));
     }
     // Linux releases the descriptor even when close fails, so it is never closed twice; a
     // failure here (an error of the write-back, reported late) still means the copy failed.
     if (m_Calls.Close(file.Release()) != 0) {
-        return Failure(FileWriteStep::Close, errno, written.Written);
+        return broken(Failure(FileWriteStep::Close, errno, written.Written));
     }
     return FileWriteResult{FileWriteError::None, FileWriteStep::Close, written.Written, {}};
 }

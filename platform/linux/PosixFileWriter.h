@@ -40,16 +40,20 @@ public:
     FileWriteResult WriteWholeFile(const std::filesystem::path& path,
                                    std::span<const std::uint8_t> bytes) override;
     // Opens the mount point as a folder, checks that its st_dev is volume.FileSystemId, creates
-    // `name` with openat relative to that descriptor and checks the new file's st_dev too. A
-    // volume without an identity is written by path, as WriteWholeFile does.
+    // `name` with openat relative to that descriptor and checks the new file's st_dev too; a
+    // copy that fails after that is unlinked relative to the same descriptor. A volume without
+    // an identity is written (and a broken copy removed) by path.
     FileWriteResult WriteFileOnVolume(const VolumeInfo& volume, const std::filesystem::path& name,
                                       std::span<const std::uint8_t> bytes) override;
 
 private:
     // `fd` is the file just opened for writing (closed here whatever happens); `fileSystemId`,
-    // when set, is the identity the file must carry.
+    // when set, is the identity the file must carry. With `dirFd` given, a file left broken
+    // is removed as `name` in that open folder, if that name still is this file.
     FileWriteResult WriteOpenedFile(int fd, std::optional<std::uint64_t> fileSystemId,
-                                    std::span<const std::uint8_t> bytes);
+                                    std::span<const std::uint8_t> bytes, int dirFd = -1,
+                                    const char* name = nullptr);
+    void RemoveBrokenFile(int dirFd, const char* name, const struct stat& file);
     FileWriteResult OpenFailure(const std::filesystem::path& path, int error);
     FileWriteResult OpenFailureAt(int dirFd, const std::filesystem::path& name, int error);
 

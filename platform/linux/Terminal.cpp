@@ -50,6 +50,8 @@ void StopOnInterrupt(std::atomic<bool>& stopRequested) {
     sigaction(SIGTERM, &action, nullptr);
 }
 
+void WorkEnded() {}
+
 TerminalRead ReadTerminalByte(int fd, char& byte, std::chrono::milliseconds wait) {
     if (WaitUntilReadable(fd, wait) != NoticeWait::Waiting) {
         return TerminalRead::NothingYet;

@@ -33,15 +33,25 @@ HANDLE AsHandle(std::intptr_t handle) {
 
 CReadableFile::CReadableFile(const std::filesystem::path& path) {
     // Sharing as other programs expect: one may have the image open. A folder does not open
-    // without backup semantics (access denied, as before); a pipe or a device opens without
-    // waiting, and its type tells it apart below.
+    // without backup semantics (access denied); a pipe or a device opens without waiting, and
+    // its type tells it apart below.
     const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        m_Error = std::make_error_code(ErrcFromWin32(::GetLastError()));
+        const DWORD error = ::GetLastError();
+        // A folder refuses the open as if it were closed to this user.
+        const DWORD attributes = ::GetFileAttributesW(path.c_str());
+        if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
+            (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            m_bNotRegularFile = true;
+            return;
+        }
+        m_Error = std::make_error_code(ErrcFromWin32(error));
         return;
     }
+    // A device (NUL, CON, COM1: character devices that report a size of 0) or a pipe is no
+    // file on a disk.
     LARGE_INTEGER size{};
     if (::GetFileType(file) != FILE_TYPE_DISK || !::GetFileSizeEx(file, &size)) {
         m_bNotRegularFile = true;

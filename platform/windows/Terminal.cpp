@@ -1,6 +1,6 @@
 // The terminal program's console on Windows: the wide command line, binary standard streams
-// with a UTF-8 console, a console control handler for Ctrl-C, and an answer read from a
-// console, a pipe or a file.
+// with a UTF-8 console, a console control handler for Ctrl-C and the console's close
+// (WinConsoleControl.h), and an answer read from a console, a pipe or a file.
 
 #include "platform/Terminal.h"
 
@@ -16,30 +16,19 @@
 #include <mutex>
 
 #include "platform/windows/Utf16Text.h"
+#include "platform/windows/WinConsoleControl.h"
 
 namespace tarvex {
 
 namespace {
 
 std::atomic<bool>* StopFlag = nullptr;
+// Set by WorkEnded; a closing console waits for it. Manual reset, made by StopOnInterrupt.
+HANDLE WorkEndedEvent = nullptr;
 UINT ConsoleCodePageAtStart = 0;
 
 // How often a pipe without data is looked at again while an answer is awaited.
 constexpr DWORD kPipePeekSliceMs = 20;
-
-BOOL WINAPI OnConsoleControl(DWORD event) {
-    switch (event) {
-        case CTRL_C_EVENT:
-        case CTRL_BREAK_EVENT:
-        case CTRL_CLOSE_EVENT:
-            if (StopFlag != nullptr) {
-                StopFlag->store(true);
-            }
-            return TRUE;
-        default:
-            return FALSE;
-    }
-}
 
 bool IsConsole(HANDLE handle) {
     DWORD mode = 0;
@@ -144,7 +133,33 @@ TerminalRead ReadAnyByte(HANDLE input, char& byte, DWORD waitMs) {
                                                                       : TerminalRead::Ended;
 }
 
+void RequestStop() {
+    if (StopFlag != nullptr) {
+        StopFlag->store(true);
+    }
+}
+
 }  // namespace
+
+BOOL WINAPI OnConsoleControl(DWORD event) {
+    switch (event) {
+        case CTRL_C_EVENT:
+        case CTRL_BREAK_EVENT:
+            RequestStop();
+            return TRUE;
+        case CTRL_CLOSE_EVENT:
+        case CTRL_LOGOFF_EVENT:
+        case CTRL_SHUTDOWN_EVENT:
+            // The system ends the program when this returns: not before the run has ended.
+            RequestStop();
+            if (WorkEndedEvent != nullptr) {
+                ::WaitForSingleObject(WorkEndedEvent, kConsoleCloseWaitMs);
+            }
+            return TRUE;
+        default:
+            return FALSE;
+    }
+}
 
 std::vector<std::string> ProgramArguments(int argc, char** argv) {
     int count = 0;
@@ -190,8 +205,19 @@ bool StandardOutputIsTerminal() {
 }
 
 void StopOnInterrupt(std::atomic<bool>& stopRequested) {
+    if (WorkEndedEvent == nullptr) {
+        WorkEndedEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    } else {
+        ::ResetEvent(WorkEndedEvent);
+    }
     StopFlag = &stopRequested;
     ::SetConsoleCtrlHandler(&OnConsoleControl, TRUE);
+}
+
+void WorkEnded() {
+    if (WorkEndedEvent != nullptr) {
+        ::SetEvent(WorkEndedEvent);
+    }
 }
 
 TerminalRead ReadTerminalByte(int fd, char& byte, std::chrono::milliseconds wait) {

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "platform/DeviceNames.h"
-#include "platform/windows/UsbInstanceId.h"
 #include "platform/windows/Utf16Text.h"
 #include "platform/windows/WinDeviceClasses.h"
 #include "platform/windows/WinHandles.h"
@@ -97,16 +96,16 @@ std::optional<std::wstring> DeviceInstanceId(DEVINST device) {
     return id;
 }
 
-std::wstring UsbDeviceOfVolume(const std::wstring& volumeName) {
+std::vector<std::wstring> AncestorsOfVolumeDisk(const std::wstring& volumeName) {
+    std::vector<std::wstring> ancestors;
     const auto diskNumber = DiskOfVolume(volumeName);
     if (!diskNumber) {
-        return {};
+        return ancestors;
     }
     const auto disk = DiskNode(*diskNumber);
     if (!disk) {
-        return {};
+        return ancestors;
     }
-    std::vector<std::wstring> ancestors;
     DEVINST node = *disk;
     for (int up = 0; up < kMostAncestors; ++up) {
         DEVINST parent = 0;
@@ -118,7 +117,7 @@ std::wstring UsbDeviceOfVolume(const std::wstring& volumeName) {
         }
         node = parent;
     }
-    return std::wstring(HoldingUsbDevice(ancestors));
+    return ancestors;
 }
 
 bool DeviceNodePresent(const std::wstring& instanceId) {
@@ -140,6 +139,19 @@ bool DeviceNodePresent(const std::wstring& instanceId) {
             return true;
         }
     }
+}
+
+std::vector<std::wstring> CWinDeviceTree::AncestorsOfVolumeDisk(const std::wstring& volumeName) {
+    return tarvex::AncestorsOfVolumeDisk(volumeName);
+}
+
+bool CWinDeviceTree::DeviceNodePresent(const std::wstring& instanceId) {
+    return tarvex::DeviceNodePresent(instanceId);
+}
+
+CWinDeviceTree& SystemDeviceTree() {
+    static CWinDeviceTree tree;
+    return tree;
 }
 
 }  // namespace tarvex

@@ -12,16 +12,29 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tarvex {
 
 std::optional<std::wstring> DeviceInstanceId(DEVINST device);
 
-// The instance ID of the USB device whose disk holds the volume `volumeName` ("E:"); empty when
-// the volume is not on one disk, the disk is not on USB, or the system does not tell.
-std::wstring UsbDeviceOfVolume(const std::wstring& volumeName);
+// The instance IDs of the device nodes above the disk that holds the volume `volumeName` ("E:"),
+// nearest first; empty when the volume is not on one disk or the system does not tell.
+std::vector<std::wstring> AncestorsOfVolumeDisk(const std::wstring& volumeName);
 
 // Whether the system has a device node of this instance ID now (case ignored, as Windows does).
 bool DeviceNodePresent(const std::wstring& instanceId);
+
+// What the volume list asks of the device tree, one virtual each, so that a test can hand in a
+// tree of its own (under wine no disk sits below a USB device). The base class asks the system.
+class CWinDeviceTree {
+public:
+    virtual ~CWinDeviceTree() = default;
+    virtual std::vector<std::wstring> AncestorsOfVolumeDisk(const std::wstring& volumeName);
+    virtual bool DeviceNodePresent(const std::wstring& instanceId);
+};
+
+// The system's tree, shared by every volume list that is not given another.
+CWinDeviceTree& SystemDeviceTree();
 
 }  // namespace tarvex

@@ -2,6 +2,10 @@
 
 namespace tarvex {
 
+BOOL CWinHidCalls::ReadFile(HANDLE file, void* data, DWORD size, OVERLAPPED* pending) {
+    return ::ReadFile(file, data, size, nullptr, pending);
+}
+
 BOOL CWinHidCalls::WriteFile(HANDLE file, const void* data, DWORD size, OVERLAPPED* pending) {
     return ::WriteFile(file, data, size, nullptr, pending);
 }

@@ -1,8 +1,9 @@
 #pragma once
-// The kernel calls behind a report write, one virtual each, so that a test can play a device
-// that stops taking reports (a write that never completes until it is cancelled, a cancel that
-// takes its time) without a real device. The base class makes the real calls and keeps no
-// state; LastError is read right after the call that failed, on the same thread.
+// The kernel calls behind a report read or write, one virtual each, so that a test can play a
+// device that stops taking reports (a write that never completes until it is cancelled, a cancel
+// that takes its time, a driver that never lets a read go) without a real device. The base class
+// makes the real calls and keeps no state; LastError is read right after the call that failed, on
+// the same thread.
 
 #include <windows.h>
 
@@ -12,6 +13,7 @@ class CWinHidCalls {
 public:
     virtual ~CWinHidCalls() = default;
 
+    virtual BOOL ReadFile(HANDLE file, void* data, DWORD size, OVERLAPPED* pending);
     virtual BOOL WriteFile(HANDLE file, const void* data, DWORD size, OVERLAPPED* pending);
     virtual DWORD WaitForSingleObject(HANDLE event, DWORD milliseconds);
     virtual BOOL CancelIoEx(HANDLE file, OVERLAPPED* pending);

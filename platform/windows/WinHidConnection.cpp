@@ -55,6 +55,12 @@ bool WholeReportWritten(DWORD count, std::size_t length) {
 
 }  // namespace
 
+struct CWinHidConnection::PendingRead {
+    OVERLAPPED Record{};
+    UniqueHandle Done;  // manual-reset event of the record
+    std::vector<std::uint8_t> Bytes;
+};
+
 struct CWinHidConnection::PendingWrite {
     OVERLAPPED Record{};
     UniqueHandle Done;  // manual-reset event of the record
@@ -74,25 +80,27 @@ HidOpenResult CWinHidConnection::Open(const std::wstring& path, CWinHidCalls& ca
     if (!reader) {
         return {nullptr, HidOpenErrorFromWin32(::GetLastError())};
     }
-    UniqueHandle readDone(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    auto read = std::make_unique<PendingRead>();
+    read->Done.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     auto write = std::make_unique<PendingWrite>();
     write->Done.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (!readDone || !write->Done) {
+    if (!read->Done || !write->Done) {
         return {nullptr, HidOpenError::Other};
     }
     const ReportLengths lengths = AskReportLengths(path);
-    return {std::unique_ptr<CWinHidConnection>(new CWinHidConnection(
-                calls, std::move(writer), std::move(reader), std::move(readDone), std::move(write),
-                lengths.Input, lengths.Output)),
+    read->Bytes.resize(lengths.Input);
+    return {std::unique_ptr<CWinHidConnection>(
+                new CWinHidConnection(calls, std::move(writer), std::move(reader), std::move(read),
+                                      std::move(write), lengths.Output)),
             HidOpenError::None};
 }
 
 CWinHidConnection::CWinHidConnection(CWinHidCalls& calls, UniqueHandle writer, UniqueHandle reader,
-                                     UniqueHandle readDone, std::unique_ptr<PendingWrite> write,
-                                     std::size_t inputLength, std::size_t outputLength)
+                                     std::unique_ptr<PendingRead> read,
+                                     std::unique_ptr<PendingWrite> write, std::size_t outputLength)
     : m_hRead(std::move(reader)),
-      m_hReadDone(std::move(readDone)),
-      m_ReadBuffer(inputLength),
+      m_pRead(std::move(read)),
+      m_InputLength(m_pRead->Bytes.size()),
       m_Calls(calls),
       m_hWrite(std::move(writer)),
       m_pWrite(std::move(write)),
@@ -103,47 +111,53 @@ CWinHidConnection::~CWinHidConnection() = default;
 HidIoStatus CWinHidConnection::ReadInputReport(HidReport& report,
                                                std::chrono::milliseconds timeout) {
     std::lock_guard lock(m_ReadLock);
-    OVERLAPPED pending{};
-    pending.hEvent = m_hReadDone.get();
-    ::ResetEvent(pending.hEvent);
-    if (!::ReadFile(m_hRead.get(), m_ReadBuffer.data(), static_cast<DWORD>(m_ReadBuffer.size()),
-                    nullptr, &pending)) {
-        const DWORD error = ::GetLastError();
-        if (error != ERROR_IO_PENDING) {
-            return HidIoStatusFromWin32(error);
-        }
-        return FinishRead(pending, report, WaitMilliseconds(timeout));
+    if (!m_pRead) {
+        return HidIoStatus::Failed;  // an earlier read still holds the system's attention
     }
-    return CollectRead(pending, report);  // completed at once
-}
-
-HidIoStatus CWinHidConnection::FinishRead(OVERLAPPED& pending, HidReport& report, DWORD timeoutMs) {
-    const DWORD waited = ::WaitForSingleObject(pending.hEvent, timeoutMs);
+    PendingRead& read = *m_pRead;
+    read.Record = OVERLAPPED{};
+    read.Record.hEvent = read.Done.get();
+    ::ResetEvent(read.Done.get());
+    if (m_Calls.ReadFile(m_hRead.get(), read.Bytes.data(), static_cast<DWORD>(read.Bytes.size()),
+                         &read.Record)) {
+        return CollectRead(read, report);  // completed at once
+    }
+    const DWORD error = m_Calls.GetLastError();
+    if (error != ERROR_IO_PENDING) {
+        return HidIoStatusFromWin32(error);
+    }
+    const DWORD waited = m_Calls.WaitForSingleObject(read.Done.get(), WaitMilliseconds(timeout));
     if (waited == WAIT_OBJECT_0) {
-        return CollectRead(pending, report);
+        return CollectRead(read, report);
     }
     // Timed out, or the wait itself failed: give the read up, and do not leave before the
-    // system is done with the buffer and the record.
-    ::CancelIo(m_hRead.get());
-    DWORD count = 0;
-    if (::GetOverlappedResult(m_hRead.get(), &pending, &count, TRUE)) {
-        return CollectRead(pending, report);  // the report came before the cancel took
+    // system is done with the buffer and the record, but not for longer than a write's cancel.
+    m_Calls.CancelIoEx(m_hRead.get(), &read.Record);
+    if (m_Calls.WaitForSingleObject(read.Done.get(), kHidCancelWaitMs) != WAIT_OBJECT_0) {
+        // The system may fill the buffer or the record whenever it gets round to it: they are
+        // its own from now on.
+        static_cast<void>(m_pRead.release());
+        return HidIoStatus::Failed;
     }
-    if (waited == WAIT_TIMEOUT && ::GetLastError() == ERROR_OPERATION_ABORTED) {
+    const HidIoStatus collected = CollectRead(read, report);
+    if (collected == HidIoStatus::Ok) {
+        return collected;  // the report came before the cancel took
+    }
+    if (waited == WAIT_TIMEOUT && m_Calls.GetLastError() == ERROR_OPERATION_ABORTED) {
         return HidIoStatus::TimedOut;
     }
-    return waited == WAIT_TIMEOUT ? HidIoStatusFromWin32(::GetLastError()) : HidIoStatus::Failed;
+    return waited == WAIT_TIMEOUT ? collected : HidIoStatus::Failed;
 }
 
-HidIoStatus CWinHidConnection::CollectRead(OVERLAPPED& finished, HidReport& report) {
+HidIoStatus CWinHidConnection::CollectRead(PendingRead& finished, HidReport& report) {
     DWORD count = 0;
-    if (!::GetOverlappedResult(m_hRead.get(), &finished, &count, FALSE)) {
-        return HidIoStatusFromWin32(::GetLastError());
+    if (!m_Calls.GetOverlappedResult(m_hRead.get(), &finished.Record, &count, FALSE)) {
+        return HidIoStatusFromWin32(m_Calls.GetLastError());
     }
     if (count == 0) {
         return HidIoStatus::TimedOut;  // an empty read carries no report
     }
-    report = FrameInputReport(std::span<const std::uint8_t>(m_ReadBuffer.data(), count), true);
+    report = FrameInputReport(std::span<const std::uint8_t>(finished.Bytes.data(), count), true);
     return HidIoStatus::Ok;
 }
 

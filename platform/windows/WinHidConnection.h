@@ -14,18 +14,20 @@
 //
 // A read starts an overlapped ReadFile and waits for its event at most the time-out. When the
 // time runs out the read is cancelled, and the call then waits for the cancelled read to finish
-// (GetOverlappedResult) before it returns: the system must not write into the read buffer or
-// the OVERLAPPED record after the call has moved on. A read that completes while being
-// cancelled delivers its report; the report was sent, and dropping it would lose a reply.
+// before it returns, at most kHidCancelWaitMs: the system must not write into the read buffer
+// or the OVERLAPPED record after the call has moved on. A read that completes while being
+// cancelled delivers its report; the report was sent, and dropping it would lose a reply. A
+// cancel that never takes fails the read and leaves its buffer and record to the system for
+// good, and every later read on the connection fails at once, as for writes.
 //
 // Windows hands every input report over with its report ID in front (0 for a device that does
 // not number its reports), so a read is always framed as numbered. Report lengths come from the
 // interface's capabilities (HidP_GetCaps) when it tells them.
 //
 // Threads: one reader and one writer at a time; further readers (or writers) wait for the one
-// before them. No read or write is pending once a call has returned (but for a write whose
-// cancel never took, whose buffers are never freed), so the object may be destroyed whenever no
-// call is running.
+// before them. No read or write is pending once a call has returned (but for one whose cancel
+// never took, whose buffers are never freed), so the object may be destroyed whenever no call is
+// running.
 
 #include <windows.h>
 
@@ -49,33 +51,32 @@ inline constexpr DWORD kHidCancelWaitMs = 1000;
 class CWinHidConnection final : public CHidConnection {
 public:
     // Opens `path` twice, for writing and for reading, both overlapped (CreateFileW, sharing
-    // read and write). `calls` makes the writes' kernel calls.
+    // read and write). `calls` makes the reads' and writes' kernel calls.
     static HidOpenResult Open(const std::wstring& path, CWinHidCalls& calls = RealWinHidCalls());
     ~CWinHidConnection() override;
 
     HidIoStatus ReadInputReport(HidReport& report, std::chrono::milliseconds timeout) override;
     HidIoStatus WriteOutputReport(std::span<const std::uint8_t> report) override;
 
-    std::size_t InputReportLength() const { return m_ReadBuffer.size(); }
+    std::size_t InputReportLength() const { return m_InputLength; }
     std::size_t OutputReportLength() const { return m_OutputLength; }
 
 private:
+    struct PendingRead;
     struct PendingWrite;
 
     CWinHidConnection(CWinHidCalls& calls, UniqueHandle writer, UniqueHandle reader,
-                      UniqueHandle readDone, std::unique_ptr<PendingWrite> write,
-                      std::size_t inputLength, std::size_t outputLength);
+                      std::unique_ptr<PendingRead> read, std::unique_ptr<PendingWrite> write,
+                      std::size_t outputLength);
 
-    // Waits for the read started with `pending` and collects it; cancels it when `timeout`
-    // passes first.
-    HidIoStatus FinishRead(OVERLAPPED& pending, HidReport& report, DWORD timeoutMs);
-    HidIoStatus CollectRead(OVERLAPPED& finished, HidReport& report);
+    HidIoStatus CollectRead(PendingRead& finished, HidReport& report);
     HidIoStatus CollectWrite(PendingWrite& finished);
 
     std::mutex m_ReadLock;
     UniqueHandle m_hRead;
-    UniqueHandle m_hReadDone;  // manual-reset event of the overlapped reads
-    std::vector<std::uint8_t> m_ReadBuffer;
+    // The record, event and buffer of the read in progress; null once a cancel never took.
+    std::unique_ptr<PendingRead> m_pRead;
+    std::size_t m_InputLength;
 
     CWinHidCalls& m_Calls;
     std::mutex m_WriteLock;

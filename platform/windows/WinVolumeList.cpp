@@ -2,8 +2,10 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 
+#include "platform/windows/UsbInstanceId.h"
 #include "platform/windows/Utf16Text.h"
 #include "platform/windows/VolumeCapacity.h"
 #include "platform/windows/WinDeviceTree.h"
@@ -45,6 +47,28 @@ std::uint64_t CapacityOf(const std::wstring& root) {
     return VolumeCapacity(totalClusters, sectorsPerCluster, bytesPerSector);
 }
 
+std::optional<std::uint64_t> VolumeSerialOf(const std::wstring& root) {
+    DWORD serial = 0;
+    if (!::GetVolumeInformationW(root.c_str(), nullptr, 0, &serial, nullptr, nullptr, nullptr, 0)) {
+        return std::nullopt;
+    }
+    return serial;
+}
+
+// The volume's root under its GUID name, when a file can be reached through it: a folder of
+// that name answers.
+std::optional<std::wstring> VolumeGuidRoot(const std::wstring& root) {
+    wchar_t name[MAX_PATH] = {};
+    if (!::GetVolumeNameForVolumeMountPointW(root.c_str(), name, MAX_PATH)) {
+        return std::nullopt;
+    }
+    const DWORD attributes = ::GetFileAttributesW(name);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        return std::nullopt;
+    }
+    return std::wstring(name);
+}
+
 }  // namespace
 
 bool SizesDriveType(unsigned driveType) {
@@ -52,7 +76,8 @@ bool SizesDriveType(unsigned driveType) {
 }
 
 bool CWinVolumeList::CanFindVolumesOf(const std::string& usbDeviceSystemPath) {
-    return !usbDeviceSystemPath.empty() && DeviceNodePresent(Utf8ToWide(usbDeviceSystemPath));
+    return !usbDeviceSystemPath.empty() &&
+           m_Tree.DeviceNodePresent(Utf8ToWide(usbDeviceSystemPath));
 }
 
 std::vector<VolumeInfo> CWinVolumeList::ListVolumes() {
@@ -70,7 +95,12 @@ std::vector<VolumeInfo> CWinVolumeList::ListVolumes() {
         volume.SourceDevice = WideToUtf8(name);
         if (SizesDriveType(type)) {
             volume.CapacityBytes = CapacityOf(root);
-            volume.UsbDeviceSystemPath = WideToUtf8(UsbDeviceOfVolume(name));
+            volume.FileSystemId = VolumeSerialOf(root);
+            if (const auto guidRoot = VolumeGuidRoot(root)) {
+                volume.SourceDevice = WideToUtf8(*guidRoot);
+            }
+            const auto ancestors = m_Tree.AncestorsOfVolumeDisk(name);
+            volume.UsbDeviceSystemPath = WideToUtf8(std::wstring(HoldingUsbDevice(ancestors)));
         }
         volumes.push_back(std::move(volume));
     }

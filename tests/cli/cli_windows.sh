@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The Windows terminal program under wine, where only Windows can break it: the wide command
 # line (a path in Chinese and accented letters), the bytes on standard output (UTF-8 and LF, as
-# on Linux), the real backends of a machine without devices, and a drive copy onto a drive
-# letter of 104 KiB next to a letter without its medium.
+# on Linux), a device name given as the image, the real backends of a machine without devices,
+# and a drive copy onto a drive letter of 104 KiB next to a letter without its medium.
 # Usage: cli_windows.sh RUNNER PATH/TO/tarvex-update-cli.exe PATH/TO/sample.dat
 #
 # The drive copy needs a 104 KiB volume, a tmpfs mounted in a private mount namespace, so it
@@ -70,6 +70,15 @@ if [[ $? -ne 2 ]] || ! grep -qF "$wide_folder/缺少.dat" "$work/err"; then
     fail "missing non-ASCII path is named as given: '$(cat "$work/err")'"
 else
     echo "ok   a missing non-ASCII path is named in UTF-8"
+fi
+
+# --- a device name is no image: refused before anything is opened for a run ---
+run --virtual --yes NUL
+status=$?
+if [[ $status -ne 2 ]] || ! grep -qxF "Firmware image 'NUL' is not a regular file." "$work/err"; then
+    fail "NUL as the image: status $status, '$(cat "$work/err")'"
+else
+    echo "ok   NUL is refused as not a regular file (status 2)"
 fi
 
 # --- the bytes written: UTF-8 with LF, exactly the Linux texts ---

@@ -311,6 +311,40 @@ TEST_F(DriveCopyEngineTest, AFailedCopyIsReportedWithItsReasonAndLeavesNoPartial
     EXPECT_EQ(m_pEngine->LastDriveCopyWriteError(), FileWriteError::None);
 }
 
+// A copy that broke part-way while the volume's name came to lead to another volume (a drive
+// letter taken over, a folder mounted over): the writer has removed its partial file through what
+// it checked, and the engine must not remove anything by the name, which is now another's file.
+TEST_F(DriveCopyEngineTest, AfterABrokenCopyNothingIsRemovedByTheVolumesName) {
+    class CBreaksAndNameMoves final : public CFileWriter {
+    public:
+        CBreaksAndNameMoves(CFileWriter& staging, std::filesystem::path othersCopy)
+            : m_Staging(staging), m_OthersCopy(std::move(othersCopy)) {}
+        FileWriteResult WriteWholeFile(const std::filesystem::path& path,
+                                       std::span<const std::uint8_t> bytes) override {
+            return m_Staging.WriteWholeFile(path, bytes);
+        }
+        FileWriteResult WriteFileOnVolume(const VolumeInfo&, const std::filesystem::path&,
+                                          std::span<const std::uint8_t>) override {
+            WriteBytes(m_OthersCopy, std::vector<std::uint8_t>(64, 0x0E));
+            return FileWriteResult{FileWriteError::DeviceGone, FileWriteStep::Write, 512,
+                                   "injected"};
+        }
+
+    private:
+        CFileWriter& m_Staging;
+        std::filesystem::path m_OthersCopy;
+    };
+    const auto othersCopy = Root() / "volume-a" / "1.dat";
+    CBreaksAndNameMoves writer(m_RealWriter, othersCopy);
+    m_Services.pFileWriter = &writer;
+    UseImage(0x0100);
+
+    ASSERT_EQ(Run(), UpdateOutcome::Failed);
+    EXPECT_EQ(m_pEngine->LastDriveCopyWriteError(), FileWriteError::DeviceGone);
+    EXPECT_EQ(ReadBytes(othersCopy), std::vector<std::uint8_t>(64, 0x0E))
+        << "another volume's 1.dat was removed by name";
+}
+
 // A link or a pipe named 1.dat on the volume: the copy is never written through either, the run
 // fails and says why, and it ends without waiting for anyone to read the pipe.
 TEST_F(DriveCopyEngineTest, ALinkOrAPipeNamedLikeTheCopyIsNeverWrittenThrough) {

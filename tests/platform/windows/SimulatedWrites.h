@@ -1,6 +1,7 @@
 #pragma once
 // A simulated HID device behind the kernel calls of a report write (CWinHidCalls): one that
-// takes reports, one that never does, one whose cancel is late or never takes.
+// takes reports, one that never does, one whose cancel is late or never takes. The calls of a
+// read (another record, another event) go to the system.
 
 #include <windows.h>
 
@@ -35,6 +36,9 @@ public:
     explicit CSimulatedWrites(Device device, DWORD takenCount = 64, bool realTime = false)
         : m_Device(device), m_TakenCount(takenCount), m_bRealTime(realTime) {}
 
+    BOOL ReadFile(HANDLE file, void* data, DWORD size, OVERLAPPED* pending) override {
+        return Forwarded(::ReadFile(file, data, size, nullptr, pending));
+    }
     BOOL WriteFile(HANDLE, const void* data, DWORD size, OVERLAPPED* pending) override {
         std::lock_guard lock(m_Lock);
         m_Steps.push_back("write");
@@ -50,11 +54,15 @@ public:
             Complete(ERROR_SUCCESS, m_TakenCount);
             return TRUE;
         }
-        m_LastError = ERROR_IO_PENDING;
+        t_LastError = ERROR_IO_PENDING;
         return FALSE;
     }
     DWORD WaitForSingleObject(HANDLE event, DWORD milliseconds) override {
         std::unique_lock lock(m_Lock);
+        if (!IsOfTheWrite(event)) {
+            lock.unlock();
+            return Forwarded(::WaitForSingleObject(event, milliseconds));
+        }
         if (m_bRealTime && !m_bDone) {
             // Nothing completes a write on its own here; only the time passes. A wait without
             // a bound is recorded as such but cut short, so that a test fails instead of hanging.
@@ -69,8 +77,12 @@ public:
         const bool signalled = m_pPending != nullptr && event == m_pPending->hEvent && m_bDone;
         return signalled ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
     }
-    BOOL CancelIoEx(HANDLE, OVERLAPPED* pending) override {
-        std::lock_guard lock(m_Lock);
+    BOOL CancelIoEx(HANDLE file, OVERLAPPED* pending) override {
+        std::unique_lock lock(m_Lock);
+        if (!IsOfTheWrite(pending->hEvent)) {
+            lock.unlock();
+            return Forwarded(::CancelIoEx(file, pending));
+        }
         m_Steps.push_back("cancel");
         m_bCancelOfPending = pending == m_pPending;
         m_bCancelAsked = true;
@@ -81,23 +93,26 @@ public:
         }
         return TRUE;
     }
-    BOOL GetOverlappedResult(HANDLE, OVERLAPPED* pending, DWORD* count, BOOL) override {
-        std::lock_guard lock(m_Lock);
+    BOOL GetOverlappedResult(HANDLE file, OVERLAPPED* pending, DWORD* count, BOOL wait) override {
+        std::unique_lock lock(m_Lock);
+        if (!IsOfTheWrite(pending->hEvent)) {
+            lock.unlock();
+            return Forwarded(::GetOverlappedResult(file, pending, count, wait));
+        }
         m_Steps.push_back("result");
         if (pending != m_pPending || !m_bDone) {
-            m_LastError = ERROR_IO_INCOMPLETE;
+            t_LastError = ERROR_IO_INCOMPLETE;
             return FALSE;
         }
         // The bytes must still be the report's while the system had them.
         m_bBytesIntactAtEnd = std::equal(m_Written.begin(), m_Written.end(), m_pData);
         *count = m_Count;
-        m_LastError = m_Result;
+        t_LastError = m_Result;
         return m_Result == ERROR_SUCCESS;
     }
-    DWORD GetLastError() override {
-        std::lock_guard lock(m_Lock);
-        return m_LastError;
-    }
+    // Per thread, as the system keeps it: a read's error on one thread is not a write's on
+    // another.
+    DWORD GetLastError() override { return t_LastError; }
 
     std::vector<std::string> Steps() const {
         std::lock_guard lock(m_Lock);
@@ -135,6 +150,15 @@ public:
     }
 
 private:
+    // Whether `event` is the one of the write's record; a read's is never handed to WriteFile.
+    bool IsOfTheWrite(HANDLE event) const {
+        return m_pPending != nullptr && event == m_pPending->hEvent;
+    }
+    template <typename Result>
+    Result Forwarded(Result result) {
+        t_LastError = ::GetLastError();
+        return result;
+    }
     void Complete(DWORD result, DWORD count) {
         m_bDone = true;
         m_Result = result;
@@ -160,7 +184,7 @@ private:
     bool m_bBytesIntactAtEnd = false;
     DWORD m_Result = ERROR_SUCCESS;
     DWORD m_Count = 0;
-    DWORD m_LastError = ERROR_SUCCESS;
+    inline static thread_local DWORD t_LastError = ERROR_SUCCESS;
 };
 
 }  // namespace tarvex

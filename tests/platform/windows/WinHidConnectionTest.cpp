@@ -159,9 +159,9 @@ TEST_F(WinHidConnectionTest, ADeviceThatDisappearsFailsTheWaitingReadAndEveryCal
     EXPECT_EQ(m_pConnection->WriteOutputReport(Filled(0x81, 1)), HidIoStatus::DeviceGone);
 }
 
-// A connection whose writes go to `calls` (its reads to a pipe nobody writes).
+// A connection whose kernel calls go to `calls` (its handles are a pipe's that nobody uses).
 struct SimulatedConnection {
-    explicit SimulatedConnection(CSimulatedWrites& calls) {
+    explicit SimulatedConnection(CWinHidCalls& calls) {
         HidOpenResult opened = CWinHidConnection::Open(Device.Name(), calls);
         Connection = std::move(opened.Connection);
     }
@@ -245,6 +245,128 @@ TEST(WinHidWrite, ACancelThatNeverTakesLeavesTheBufferAloneAndFailsLaterWritesAt
     EXPECT_EQ(simulated.Connection->WriteOutputReport(Filled(0x81, 2)), HidIoStatus::Failed);
     EXPECT_EQ(calls.Steps().size(), 4U) << "the buffer the system may still read is not reused";
     EXPECT_EQ(calls.Written().at(1), 1);
+}
+
+// A device behind simulated read calls, in simulated time: a wait for a read that has not
+// completed returns at once as timed out. A wait for a result (GetOverlappedResult asked to
+// wait) on a read that never completes would block for ever; it is recorded and cut short.
+class CSimulatedReads final : public CWinHidCalls {
+public:
+    enum class Device {
+        CancelTakes,       // the read stays pending until cancelled
+        SendsAsCancelled,  // a report arrives just before the cancel takes
+        CancelIsLate,      // the cancel takes only during the next wait
+        IgnoresCancel,     // neither the read nor its cancel ever completes
+    };
+    static constexpr std::uint8_t kReport[] = {0x81, 0x14, 0x02};
+
+    explicit CSimulatedReads(Device device) : m_Device(device) {}
+
+    BOOL ReadFile(HANDLE, void* data, DWORD size, OVERLAPPED* pending) override {
+        m_Steps.push_back("read");
+        m_pBuffer = static_cast<std::uint8_t*>(data);
+        m_Size = size;
+        m_pPending = pending;
+        m_bDone = false;
+        m_LastError = ERROR_IO_PENDING;
+        return FALSE;
+    }
+    DWORD WaitForSingleObject(HANDLE event, DWORD milliseconds) override {
+        m_Steps.push_back("wait");
+        m_Waits.push_back(milliseconds);
+        if (m_bCancelAsked && !m_bDone && m_Device == Device::CancelIsLate) {
+            Complete(ERROR_OPERATION_ABORTED, 0);
+        }
+        return m_pPending != nullptr && event == m_pPending->hEvent && m_bDone ? WAIT_OBJECT_0
+                                                                               : WAIT_TIMEOUT;
+    }
+    BOOL CancelIoEx(HANDLE, OVERLAPPED* pending) override {
+        m_Steps.push_back("cancel");
+        m_bCancelAsked = pending == m_pPending;
+        if (m_Device == Device::CancelTakes) {
+            Complete(ERROR_OPERATION_ABORTED, 0);
+        } else if (m_Device == Device::SendsAsCancelled) {
+            std::copy(std::begin(kReport), std::end(kReport), m_pBuffer);
+            Complete(ERROR_SUCCESS, sizeof kReport);
+        }
+        return TRUE;
+    }
+    BOOL GetOverlappedResult(HANDLE, OVERLAPPED* pending, DWORD* count, BOOL wait) override {
+        m_Steps.push_back(wait ? "result, waiting without a bound" : "result");
+        if (pending != m_pPending || !m_bDone) {
+            m_LastError = ERROR_IO_INCOMPLETE;
+            return FALSE;
+        }
+        *count = m_Count;
+        m_LastError = m_Result;
+        return m_Result == ERROR_SUCCESS;
+    }
+    DWORD GetLastError() override { return m_LastError; }
+
+    const std::vector<std::string>& Steps() const { return m_Steps; }
+    const std::vector<DWORD>& Waits() const { return m_Waits; }
+
+private:
+    void Complete(DWORD result, DWORD count) {
+        m_bDone = true;
+        m_Result = result;
+        m_Count = count;
+    }
+
+    const Device m_Device;
+    std::vector<std::string> m_Steps;
+    std::vector<DWORD> m_Waits;
+    std::uint8_t* m_pBuffer = nullptr;
+    DWORD m_Size = 0;
+    OVERLAPPED* m_pPending = nullptr;
+    bool m_bDone = false;
+    bool m_bCancelAsked = false;
+    DWORD m_Result = ERROR_SUCCESS;
+    DWORD m_Count = 0;
+    DWORD m_LastError = ERROR_SUCCESS;
+};
+
+TEST(WinHidRead, ACancelledReadIsWaitedForWithinABoundAndAReportMeanwhileCounts) {
+    struct Case {
+        CSimulatedReads::Device Device;
+        HidIoStatus Expected;
+    };
+    const Case cases[] = {{CSimulatedReads::Device::CancelTakes, HidIoStatus::TimedOut},
+                          {CSimulatedReads::Device::CancelIsLate, HidIoStatus::TimedOut},
+                          {CSimulatedReads::Device::SendsAsCancelled, HidIoStatus::Ok}};
+    for (const auto& c : cases) {
+        CSimulatedReads calls(c.Device);
+        SimulatedConnection simulated(calls);
+        ASSERT_TRUE(simulated.Connection);
+        HidReport report = Filled(0xEE, 0xEE);
+        EXPECT_EQ(simulated.Connection->ReadInputReport(report, kShortTimeout), c.Expected);
+        EXPECT_EQ(calls.Steps(),
+                  (std::vector<std::string>{"read", "wait", "cancel", "wait", "result"}));
+        ASSERT_EQ(calls.Waits().size(), 2U);
+        EXPECT_EQ(calls.Waits().front(), static_cast<DWORD>(kShortTimeout.count()));
+        EXPECT_LE(calls.Waits().back(), 1000U) << "the wait for the cancel is bounded";
+        if (c.Expected == HidIoStatus::Ok) {
+            EXPECT_EQ(report[1], 0x14) << "the report that came with the cancel is delivered";
+        } else {
+            EXPECT_EQ(report, Filled(0xEE, 0xEE));
+        }
+    }
+}
+
+TEST(WinHidRead, ACancelThatNeverTakesEndsTheReadAndFailsLaterReadsAtOnce) {
+    CSimulatedReads calls(CSimulatedReads::Device::IgnoresCancel);
+    SimulatedConnection simulated(calls);
+    ASSERT_TRUE(simulated.Connection);
+    HidReport report = Filled(0xEE, 0xEE);
+    EXPECT_EQ(simulated.Connection->ReadInputReport(report, kShortTimeout), HidIoStatus::Failed);
+    EXPECT_EQ(calls.Steps(), (std::vector<std::string>{"read", "wait", "cancel", "wait"}));
+    for (const DWORD wait : calls.Waits()) {
+        EXPECT_LE(wait, 1000U);
+    }
+    // The buffer and the record may still be written by the system: no read may use them again.
+    EXPECT_EQ(simulated.Connection->ReadInputReport(report, kShortTimeout), HidIoStatus::Failed);
+    EXPECT_EQ(calls.Steps().size(), 4U);
+    EXPECT_EQ(report, Filled(0xEE, 0xEE));
 }
 
 TEST(WinHidPort, OpensAWidePathByTheUtf8NameItListsItUnder) {

@@ -9,9 +9,12 @@
 #include <setupapi.h>
 
 #include <algorithm>
+#include <map>
+#include <optional>
 
 #include "platform/windows/Utf16Text.h"
 #include "platform/windows/WinDeviceTree.h"
+#include "platform/windows/WinFileWriter.h"
 #include "platform/windows/WinHandles.h"
 #include "platform/windows/WinVolumeList.h"
 
@@ -32,13 +35,62 @@ TEST(WinVolumeList, EveryLetterWithAVolumeInLetterOrder) {
         EXPECT_EQ(root.substr(1), L":\\");
         EXPECT_NE(letters & (1U << (root[0] - L'A')), 0U) << volume.SourceDevice;
         const std::string name{static_cast<char>(root[0]), ':'};
-        EXPECT_EQ(volume.SourceDevice, name);
+        // Wine names every letter's volume by a GUID but opens no file through that name.
+        EXPECT_TRUE(volume.SourceDevice == name ||
+                    IsVolumeGuidRoot(Utf8ToWide(volume.SourceDevice)))
+            << volume.SourceDevice;
         EXPECT_TRUE(volume.UsbDeviceSystemPath.empty());
     }
     const auto system = std::find_if(volumes.begin(), volumes.end(),
-                                     [](const auto& v) { return v.SourceDevice == "C:"; });
+                                     [](const auto& v) { return v.MountPoint == L"C:\\"; });
     ASSERT_NE(system, volumes.end());
     EXPECT_GT(system->CapacityBytes, 0U) << "a local disk is sized";
+    DWORD serial = 0;
+    ASSERT_TRUE(
+        ::GetVolumeInformationW(L"C:\\", nullptr, 0, &serial, nullptr, nullptr, nullptr, 0));
+    EXPECT_EQ(system->FileSystemId, std::optional<std::uint64_t>(serial))
+        << "the serial number the writer checks";
+}
+
+// A device tree of the test's own: wine has no disk below a USB device.
+class CFakeDeviceTree final : public CWinDeviceTree {
+public:
+    std::map<std::wstring, std::vector<std::wstring>> Ancestors;  // by volume name ("C:")
+    std::vector<std::wstring> Present;
+
+    std::vector<std::wstring> AncestorsOfVolumeDisk(const std::wstring& volumeName) override {
+        const auto found = Ancestors.find(volumeName);
+        return found == Ancestors.end() ? std::vector<std::wstring>{} : found->second;
+    }
+    bool DeviceNodePresent(const std::wstring& instanceId) override {
+        return std::find(Present.begin(), Present.end(), instanceId) != Present.end();
+    }
+};
+
+TEST(WinVolumeList, AVolumeIsTiedToTheUsbDeviceAboveItsDisk) {
+    CFakeDeviceTree tree;
+    // C: on a stick: its disk, then the mass-storage interface of a composite device, then the
+    // device, then the hub. Z: on a disk of another bus.
+    tree.Ancestors[L"C:"] = {L"USB\\VID_3A7E&PID_6A01&MI_00\\6&1B2C3D4&0&0000",
+                             L"USB\\VID_3A7E&PID_6A01\\TARVEX-STICK-1", L"USB\\ROOT_HUB30\\4&1&0"};
+    tree.Ancestors[L"Z:"] = {L"PCI\\VEN_8086&DEV_A282\\3&11583659&0&B8", L"ACPI\\PNP0A08\\0"};
+    tree.Present = {L"USB\\VID_3A7E&PID_6A01\\TARVEX-STICK-1"};
+    CWinVolumeList list(tree);
+
+    const auto volumes = list.ListVolumes();
+    const auto byRoot = [&](const wchar_t* root) {
+        return std::find_if(volumes.begin(), volumes.end(),
+                            [&](const auto& v) { return v.MountPoint == root; });
+    };
+    const auto stick = byRoot(L"C:\\");
+    ASSERT_NE(stick, volumes.end());
+    EXPECT_EQ(stick->UsbDeviceSystemPath, "USB\\VID_3A7E&PID_6A01\\TARVEX-STICK-1");
+    const auto other = byRoot(L"Z:\\");
+    ASSERT_NE(other, volumes.end());
+    EXPECT_EQ(other->UsbDeviceSystemPath, "");
+
+    EXPECT_TRUE(list.CanFindVolumesOf("USB\\VID_3A7E&PID_6A01\\TARVEX-STICK-1"));
+    EXPECT_FALSE(list.CanFindVolumesOf("USB\\VID_3A7E&PID_6A01\\TARVEX-STICK-2"));
 }
 
 TEST(WinVolumeList, OnlyLocalDrivesAreSized) {
