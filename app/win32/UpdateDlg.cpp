@@ -36,6 +36,12 @@ constexpr UINT kRegistrationRetryMs = 100;
 constexpr int kRegistrationTries = 100;
 constexpr UINT_PTR kNoticeTimer = 2;
 constexpr UINT kNoticePollMs = 100;
+// Closing: how often the dialog looks again whether the system dialogs it dismissed have
+// unwound, and how long it waits for them before it destroys itself anyway (the engine has
+// been stopped and joined by then; destroying the dialog takes its owned windows with it).
+constexpr UINT_PTR kDestroyTimer = 3;
+constexpr UINT kDestroyRetryMs = 50;
+constexpr ULONGLONG kNestedModalBoundMs = 2000;
 
 // The file dialog's path buffer: long paths included.
 constexpr DWORD kPathBufferLength = 32768;
@@ -266,12 +272,7 @@ INT_PTR CUpdateDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             CloseDown();
             return TRUE;
         case kDestroyMessage:
-            if (m_NestedModal > 0) {
-                // A system dialog dismissed a moment ago is still unwinding on this thread.
-                ::PostMessageW(m_hWnd, kDestroyMessage, 0, 0);
-            } else {
-                ::DestroyWindow(m_hWnd);
-            }
+            DestroyWhenUnwound();
             return TRUE;
         case WM_DESTROY:
             m_WindowCalls.Detach();
@@ -318,7 +319,10 @@ void CUpdateDlg::OnDeviceChange(WPARAM event, LPARAM record) {
 }
 
 void CUpdateDlg::OnTimer(UINT_PTR timer) {
-    if (timer == kRegistrationTimer) {
+    if (timer == kDestroyTimer) {
+        ::KillTimer(m_hWnd, kDestroyTimer);
+        DestroyWhenUnwound();
+    } else if (timer == kRegistrationTimer) {
         if (m_pDialogNotices == nullptr || m_pDialogNotices->RetryUsbRegistration() ||
             ++m_NoticeRegistrationTries >= kRegistrationTries) {
             ::KillTimer(m_hWnd, kRegistrationTimer);
@@ -404,7 +408,7 @@ void CUpdateDlg::ShowPromptWindow(const std::shared_ptr<CQuestion>& question,
                             frame.bottom - frame.top};
     const UiPoint position = PromptPosition(
         mainDialog, UiSize{::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)});
-    auto prompt = std::make_unique<CPromptDlg>();
+    auto prompt = std::make_shared<CPromptDlg>();
     prompt->SetPosition(position.X, position.Y);
     prompt->SetText(text);
     prompt->SetMode(mode);
@@ -418,7 +422,13 @@ void CUpdateDlg::ShowPromptWindow(const std::shared_ptr<CQuestion>& question,
         question->Answer({kPromptNotCreated, {}});
         return;
     }
-    question->SetDismiss([shown] { shown->End(kPromptCancel); });
+    // Looked up when it is dismissed: by then the user may have answered and the prompt been let
+    // go, while the worker that asked has not yet taken the answer.
+    question->SetDismiss([weak = std::weak_ptr<CPromptDlg>(prompt)] {
+        if (const auto open = weak.lock()) {
+            open->End(kPromptCancel);
+        }
+    });
     m_Prompts.push_back(std::move(prompt));
 }
 
@@ -478,27 +488,57 @@ std::optional<std::filesystem::path> CUpdateDlg::AskImagePath(
     return answer.Path;
 }
 
-void CUpdateDlg::DismissOwnedSystemWindows() {
+std::vector<HWND> CUpdateDlg::OwnedSystemWindows() const {
+    struct Owned {
+        HWND Window;
+        int Depth;
+    };
     struct Search {
-        HWND Owner;
-        const std::vector<std::unique_ptr<CPromptDlg>>* Prompts;
-    } search{m_hWnd, &m_Prompts};
+        const CUpdateDlg* Dialog;
+        std::vector<Owned> Found;
+    } search{this, {}};
     ::EnumThreadWindows(
         ::GetCurrentThreadId(),
         [](HWND window, LPARAM context) -> BOOL {
-            const auto& found = *reinterpret_cast<const Search*>(context);
-            if (::GetWindow(window, GW_OWNER) != found.Owner) {
-                return TRUE;
-            }
-            for (const auto& prompt : *found.Prompts) {
-                if (prompt->Window() == window) {
-                    return TRUE;
+            auto& found = *reinterpret_cast<Search*>(context);
+            // How many owners up the dialog is; a prompt and what it owns are its question's.
+            int depth = 0;
+            for (HWND step = window; step != nullptr; step = ::GetWindow(step, GW_OWNER)) {
+                if (step == found.Dialog->m_hWnd) {
+                    if (depth > 0) {
+                        found.Found.push_back({window, depth});
+                    }
+                    break;
                 }
+                if (found.Dialog->IsPromptWindow(step)) {
+                    break;
+                }
+                ++depth;
             }
-            ::PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
             return TRUE;
         },
         reinterpret_cast<LPARAM>(&search));
+    std::stable_sort(search.Found.begin(), search.Found.end(),
+                     [](const Owned& a, const Owned& b) { return a.Depth > b.Depth; });
+    std::vector<HWND> windows;
+    for (const Owned& owned : search.Found) {
+        windows.push_back(owned.Window);
+    }
+    return windows;
+}
+
+bool CUpdateDlg::IsPromptWindow(HWND window) const {
+    return std::any_of(m_Prompts.begin(), m_Prompts.end(),
+                       [window](const auto& prompt) { return prompt->Window() == window; });
+}
+
+void CUpdateDlg::DismissOwnedSystemWindows() {
+    // Innermost first: a system dialog's own message box (the file dialog's "path does not
+    // exist") runs a modal loop inside that dialog's, and the dialog can end only once the box
+    // has.
+    for (HWND window : OwnedSystemWindows()) {
+        ::PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
+    }
 }
 
 void CUpdateDlg::CancelQuestions() {
@@ -523,7 +563,19 @@ void CUpdateDlg::CloseDown() {
     if (m_pEngine != nullptr) {
         m_pEngine->Shutdown();
     }
+    m_CloseStartedMs = ::GetTickCount64();
     ::PostMessageW(m_hWnd, kDestroyMessage, 0, 0);
+}
+
+void CUpdateDlg::DestroyWhenUnwound() {
+    if (m_NestedModal > 0 && ::GetTickCount64() - m_CloseStartedMs < kNestedModalBoundMs) {
+        // A system dialog dismissed a moment ago is still unwinding on this thread, or one of
+        // its own came up since: dismissed again, looked at again a little later.
+        DismissOwnedSystemWindows();
+        ::SetTimer(m_hWnd, kDestroyTimer, kDestroyRetryMs, nullptr);
+        return;
+    }
+    ::DestroyWindow(m_hWnd);
 }
 
 }  // namespace tarvex
