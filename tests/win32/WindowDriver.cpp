@@ -236,7 +236,17 @@ void TypeKey(HWND window, WORD virtualKey) {
     ::SendInput(2, keys, sizeof(INPUT));
 }
 
-void MovePointer(POINT screen) {
+bool BringToFront(HWND window) {
+    return WaitUntil([&] {
+        if (::GetForegroundWindow() == window) {
+            return true;
+        }
+        ::SetForegroundWindow(window);
+        return false;
+    });
+}
+
+bool MovePointer(POINT screen) {
     const int width = ::GetSystemMetrics(SM_CXSCREEN);
     const int height = ::GetSystemMetrics(SM_CYSCREEN);
     INPUT move{};
@@ -245,6 +255,10 @@ void MovePointer(POINT screen) {
     move.mi.dy = static_cast<LONG>((screen.y * 65535LL + height / 2) / (height - 1));
     move.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
     ::SendInput(1, &move, sizeof(INPUT));
+    return WaitUntil([&] {
+        POINT at{};
+        return ::GetCursorPos(&at) && at.x == screen.x && at.y == screen.y;
+    });
 }
 
 COLORREF ScreenPixel(POINT screen) {

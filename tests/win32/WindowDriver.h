@@ -67,8 +67,13 @@ std::vector<std::wstring> StaticTexts(HWND window);
 void ClickButton(HWND dialog, int controlId);
 // Brings `window` to the front and types one key (down and up) with SendInput.
 void TypeKey(HWND window, WORD virtualKey);
-// Moves the pointer to a screen point with SendInput.
-void MovePointer(POINT screen);
+// Makes `window` the foreground window and waits until the system says it is; whether it
+// became so. Only the foreground thread's mouse capture takes the pointer's moves outside the
+// capturing window, so a test of what follows the pointer needs it first.
+bool BringToFront(HWND window);
+// Moves the pointer to a screen point with SendInput and waits until the system's pointer is
+// there; whether it got there.
+bool MovePointer(POINT screen);
 // The colour of one screen pixel.
 COLORREF ScreenPixel(POINT screen);
 // Saves the screen's pixels in `area` as a 24-bit bitmap file.

@@ -287,16 +287,17 @@ TEST_F(WindowTest, ThePictureButtonsFollowThePointer) {
     const POINT outside{ok.left - 30, ok.top - 40};
     const COLORREF red = RGB(141, 22, 30);
     const COLORREF orange = RGB(215, 152, 27);
-    ::SetForegroundWindow(prompt);
-    MovePointer(outside);
-    EXPECT_TRUE(WaitUntil([&] { return ScreenPixel(corner) == red; }))
-        << std::hex << ScreenPixel(corner);
-    MovePointer(centre);
-    EXPECT_TRUE(WaitUntil([&] { return ScreenPixel(corner) == orange; }))
-        << std::hex << ScreenPixel(corner);
-    MovePointer(outside);
-    EXPECT_TRUE(WaitUntil([&] { return ScreenPixel(corner) == red; }))
-        << std::hex << ScreenPixel(corner);
+    // The button follows the pointer off itself through its mouse capture, which takes the
+    // pointer's moves only while the prompt's thread is in front. The prompt opens in front;
+    // each move waits until the system says it is there, and until the pointer has arrived.
+    for (const auto& [point, colour] :
+         {std::pair{outside, red}, std::pair{centre, orange}, std::pair{outside, red}}) {
+        ASSERT_TRUE(BringToFront(prompt)) << "the prompt never came to the front";
+        ASSERT_TRUE(MovePointer(point))
+            << "the pointer never got to " << point.x << ", " << point.y;
+        EXPECT_TRUE(WaitUntil([&] { return ScreenPixel(corner) == colour; }))
+            << std::hex << ScreenPixel(corner) << " instead of " << colour;
+    }
     ClickButton(prompt, kPromptCancel);
     EXPECT_TRUE(BackToIdle());
 }
