@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -313,14 +314,40 @@ bool SaveScreenArea(const RECT& area, const std::wstring& path) {
     return saved;
 }
 
-void ChooseFile(HWND fileDialog, const std::wstring& path) {
+bool ChooseFile(HWND fileDialog, const std::wstring& path) {
+    HWND edit = nullptr;
     for (HWND child : Children(fileDialog)) {
         if (ClassName(child) == L"Edit" && ::IsWindowVisible(child)) {
-            Send(child, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
+            edit = child;
             break;
         }
     }
-    ::PostMessageW(fileDialog, WM_COMMAND, IDOK, 0);
+    if (edit == nullptr) {
+        return false;
+    }
+    // The dialog may still be filling its own fields when it first shows (the name field
+    // among them) and overwrite a path typed too early; the path is typed again, and confirmed
+    // again, for as long as the dialog is open, takes input and no longer shows it.
+    bool typed = false;
+    return WaitUntil([&] {
+        if (!::IsWindow(fileDialog) || !::IsWindowVisible(fileDialog) ||
+            ::IsWindowEnabled(fileDialog) == FALSE) {
+            return true;  // it took the path: closed, or showing a message of its own about it
+        }
+        wchar_t shown[2048] = {};
+        Send(edit, WM_GETTEXT, std::size(shown), reinterpret_cast<LPARAM>(shown));
+        if (!typed || path != shown) {
+            if (typed) {
+                // Rare, and what makes a run slower than others: worth a line in its log.
+                std::fprintf(stderr, "file dialog: the path was replaced by '%ls'; typed again\n",
+                             shown);
+            }
+            Send(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
+            ::PostMessageW(fileDialog, WM_COMMAND, IDOK, 0);
+            typed = true;
+        }
+        return false;
+    });
 }
 
 }  // namespace tarvex::testing

@@ -79,7 +79,8 @@ COLORREF ScreenPixel(POINT screen);
 // Saves the screen's pixels in `area` as a 24-bit bitmap file.
 bool SaveScreenArea(const RECT& area, const std::wstring& path);
 
-// Chooses `path` in the open-file dialog and confirms it.
-void ChooseFile(HWND fileDialog, const std::wstring& path);
+// Chooses `path` in the open-file dialog and confirms it; waits until the dialog has taken it
+// (closed, or disabled under a message of its own) and says whether it did.
+bool ChooseFile(HWND fileDialog, const std::wstring& path);
 
 }  // namespace tarvex::testing

@@ -110,7 +110,7 @@ protected:
         if (fileDialog == nullptr) {
             return nullptr;
         }
-        ChooseFile(fileDialog, m_Sample);
+        EXPECT_TRUE(ChooseFile(fileDialog, m_Sample)) << "the file dialog never took the sample";
         HWND prompt = m_pProgram->WaitForWindowWithControl(kPromptText);
         EXPECT_NE(prompt, nullptr) << "no prompt";
         return prompt;

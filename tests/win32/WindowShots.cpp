@@ -111,7 +111,7 @@ TEST_F(WindowShots, DriveCopy) {
     ClickButton(m_hDialog, kUpdateButton);
     HWND fileDialog = m_pProgram->WaitForFileDialog();
     ASSERT_NE(fileDialog, nullptr);
-    ChooseFile(fileDialog, m_Sample);
+    ASSERT_TRUE(ChooseFile(fileDialog, m_Sample));
     ASSERT_TRUE(WaitUntil([&] {
         return ControlText(m_hDialog, kInstructionText) == VolumeWaitText(30) &&
                m_pProgram->WaitForFileDialog(0ms) == nullptr;

@@ -229,7 +229,7 @@ TEST_F(WindowTest, ADriveCopyShowsTheWaitForTheVolumeThenTheSuccessBox) {
     ClickButton(m_hDialog, kUpdateButton);
     HWND fileDialog = m_pProgram->WaitForFileDialog();
     ASSERT_NE(fileDialog, nullptr);
-    ChooseFile(fileDialog, m_Sample);
+    ASSERT_TRUE(ChooseFile(fileDialog, m_Sample));
     EXPECT_TRUE(WaitUntil([&] {
         return ControlText(m_hDialog, kInstructionText) == VolumeWaitText(30);
     })) << WideToUtf8(ControlText(m_hDialog, kInstructionText));
@@ -259,7 +259,7 @@ TEST_F(WindowTest, AFailedDriveCopyShowsItsReason) {
         if (failed.AsksForTheImage) {
             HWND fileDialog = m_pProgram->WaitForFileDialog();
             ASSERT_NE(fileDialog, nullptr);
-            ChooseFile(fileDialog, m_Sample);
+            ASSERT_TRUE(ChooseFile(fileDialog, m_Sample));
         }
         HWND notice = m_pProgram->WaitForWindowWithControl(kPromptText);
         ASSERT_NE(notice, nullptr) << "no failure notice";
@@ -328,7 +328,7 @@ TEST_F(WindowTest, TheCloseCommandWhileTheFileDialogShowsItsOwnMessageEndsThePro
     HWND fileDialog = m_pProgram->WaitForFileDialog();
     ASSERT_NE(fileDialog, nullptr);
     // A folder that does not exist: the file dialog says so in a message box of its own.
-    ChooseFile(fileDialog, L"C:\\no-such-folder-here\\image.dat");
+    ASSERT_TRUE(ChooseFile(fileDialog, L"C:\\no-such-folder-here\\image.dat"));
     HWND box = nullptr;
     ASSERT_TRUE(WaitUntil([&] {
         for (HWND window : m_pProgram->TopLevelWindows()) {
