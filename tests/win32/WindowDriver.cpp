@@ -247,7 +247,7 @@ bool BringToFront(HWND window) {
     });
 }
 
-bool MovePointer(POINT screen) {
+void MovePointer(POINT screen) {
     const int width = ::GetSystemMetrics(SM_CXSCREEN);
     const int height = ::GetSystemMetrics(SM_CYSCREEN);
     INPUT move{};
@@ -256,9 +256,29 @@ bool MovePointer(POINT screen) {
     move.mi.dy = static_cast<LONG>((screen.y * 65535LL + height / 2) / (height - 1));
     move.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
     ::SendInput(1, &move, sizeof(INPUT));
+}
+
+POINT CursorPosition() {
+    POINT at{-1, -1};
+    ::GetCursorPos(&at);
+    return at;
+}
+
+bool RestPointerUntil(POINT screen, const std::function<bool()>& shows) {
+    constexpr int kLooksBetweenNudges = 10;
+    int looks = 0;
+    MovePointer(screen);
     return WaitUntil([&] {
-        POINT at{};
-        return ::GetCursorPos(&at) && at.x == screen.x && at.y == screen.y;
+        const POINT at = CursorPosition();
+        const bool there = at.x == screen.x && at.y == screen.y;
+        if (there && shows()) {
+            return true;
+        }
+        if (!there || ++looks % kLooksBetweenNudges == 0) {
+            MovePointer(POINT{screen.x + 1, screen.y});
+            MovePointer(screen);
+        }
+        return false;
     });
 }
 

@@ -71,9 +71,13 @@ void TypeKey(HWND window, WORD virtualKey);
 // became so. Only the foreground thread's mouse capture takes the pointer's moves outside the
 // capturing window, so a test of what follows the pointer needs it first.
 bool BringToFront(HWND window);
-// Moves the pointer to a screen point with SendInput and waits until the system's pointer is
-// there; whether it got there.
-bool MovePointer(POINT screen);
+// Moves the pointer to a screen point with SendInput.
+void MovePointer(POINT screen);
+POINT CursorPosition();
+// Puts the pointer on `screen` until it stays there and `shows` holds: moved there again (by way
+// of the next pixel, so that the move is a move) whenever it is found elsewhere, and now and then
+// while `shows` does not hold yet. Whether `shows` came to hold within kPatience.
+bool RestPointerUntil(POINT screen, const std::function<bool()>& shows);
 // The colour of one screen pixel.
 COLORREF ScreenPixel(POINT screen);
 // Saves the screen's pixels in `area` as a 24-bit bitmap file.

@@ -84,8 +84,7 @@ TEST_F(WindowShots, Prompts) {
     RECT ok = ControlRect(prompt, kPromptOk);
     ::MapWindowPoints(prompt, HWND_DESKTOP, reinterpret_cast<POINT*>(&ok), 2);
     ASSERT_TRUE(BringToFront(prompt));
-    MovePointer(POINT{(ok.left + ok.right) / 2, (ok.top + ok.bottom) / 2});
-    ASSERT_TRUE(WaitUntil([&] {
+    ASSERT_TRUE(RestPointerUntil(POINT{(ok.left + ok.right) / 2, (ok.top + ok.bottom) / 2}, [&] {
         return ScreenPixel(POINT{ok.left + 2, ok.top + 2}) == RGB(215, 152, 27);
     }));
     Shoot(L"prompt-highlighted");
