@@ -1,19 +1,15 @@
 #include "app/win32/UpdateDlg.h"
 
 #include <commctrl.h>
-#include <commdlg.h>
 
 #include <algorithm>
-#include <iterator>
 
 #include "app/win32/ResourceIds.h"
 #include "platform/windows/Utf16Text.h"
 #include "ui/DialogKeys.h"
 #include "ui/DialogLayout.h"
-#include "ui/FileFilter.h"
 #include "ui/LocalizedText.h"
 #include "ui/PictureIds.h"
-#include "ui/PromptPlacement.h"
 #include "update/DeviceNoticePump.h"
 
 namespace tarvex {
@@ -29,40 +25,15 @@ constexpr WPARAM kMoveWithMouse = SC_MOVE | 0x0001;
 constexpr WPARAM kSwallowedKeys[] = {VK_TAB, VK_RETURN, VK_MENU, VK_ESCAPE, VK_LEFT,
                                      VK_UP,  VK_RIGHT,  VK_DOWN, VK_F1};
 
-// Timers: the plug-and-play service asked again for the dialog's registration, and a notice
-// source that does not come through the dialog's messages looked at.
-constexpr UINT_PTR kRegistrationTimer = 1;
+// The plug-and-play service asked again for the dialog's registration, and a notice source that
+// does not come through the dialog's messages looked at.
 constexpr UINT kRegistrationRetryMs = 100;
 constexpr int kRegistrationTries = 100;
-constexpr UINT_PTR kNoticeTimer = 2;
 constexpr UINT kNoticePollMs = 100;
-// Closing: how often the dialog looks again whether the system dialogs it dismissed have
-// unwound, and how long it waits for them before it destroys itself anyway (the engine has
-// been stopped and joined by then; destroying the dialog takes its owned windows with it).
-constexpr UINT_PTR kDestroyTimer = 3;
-constexpr UINT kDestroyRetryMs = 50;
-constexpr ULONGLONG kNestedModalBoundMs = 2000;
-
-// The file dialog's path buffer: long paths included.
-constexpr DWORD kPathBufferLength = 32768;
 
 // The text table keeps Windows line breaks; a static control breaks lines at CR LF as well.
 std::wstring FromTable(const std::string& text) {
     return Utf8ToWide(text);
-}
-
-// The file dialog's filter: each entry's description and patterns, each ended by a NUL, and a
-// NUL after the last entry.
-std::wstring FileDialogFilter(const std::string& filter) {
-    std::wstring wide;
-    for (const FileFilterEntry& entry : ParseFileFilter(filter)) {
-        wide += Utf8ToWide(entry.Description);
-        wide.push_back(L'\0');
-        wide += Utf8ToWide(entry.Patterns);
-        wide.push_back(L'\0');
-    }
-    wide.push_back(L'\0');
-    return wide;
 }
 
 }  // namespace
@@ -380,202 +351,6 @@ void CUpdateDlg::EndVolumeWait() {
                              FromTable(LoadLocalizedString(kTextInstructions, m_Language)).c_str());
         }
     });
-}
-
-int CUpdateDlg::ShowFailureNotice(const std::string& text, const std::string& reason) {
-    EndVolumeWait();
-    return ShowPrompt(reason.empty() ? text : text + "\r\n" + reason, kPromptNotice);
-}
-
-// --- questions ---
-
-int CUpdateDlg::ShowPrompt(const std::string& text, int mode) {
-    const std::wstring shownText = FromTable(text);
-    const QuestionAnswer answer = m_Relay.Ask(
-        [this, shownText, mode](const std::shared_ptr<CQuestion>& question) {
-            ShowPromptWindow(question, shownText, mode);
-        },
-        QuestionAnswer{kPromptCancel, {}});
-    return answer.Code;
-}
-
-void CUpdateDlg::ShowPromptWindow(const std::shared_ptr<CQuestion>& question,
-                                  const std::wstring& text, int mode) {
-    // All four start at 0: a failed read leaves zeros.
-    RECT frame{};
-    ::GetWindowRect(m_hWnd, &frame);
-    const UiRect mainDialog{frame.left, frame.top, frame.right - frame.left,
-                            frame.bottom - frame.top};
-    const UiPoint position = PromptPosition(
-        mainDialog, UiSize{::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)});
-    auto prompt = std::make_shared<CPromptDlg>();
-    prompt->SetPosition(position.X, position.Y);
-    prompt->SetText(text);
-    prompt->SetMode(mode);
-    CPromptDlg* shown = prompt.get();
-    if (!shown->Open(m_hWnd, [this, question](int result) {
-            question->Answer({result, {}});
-            // Let go once this call has returned: the prompt's own button is still on the
-            // stack.
-            m_WindowCalls.Post([this] { ReapEndedPrompts(); });
-        })) {
-        question->Answer({kPromptNotCreated, {}});
-        return;
-    }
-    // Looked up when it is dismissed: by then the user may have answered and the prompt been let
-    // go, while the worker that asked has not yet taken the answer.
-    question->SetDismiss([weak = std::weak_ptr<CPromptDlg>(prompt)] {
-        if (const auto open = weak.lock()) {
-            open->End(kPromptCancel);
-        }
-    });
-    m_Prompts.push_back(std::move(prompt));
-}
-
-void CUpdateDlg::ReapEndedPrompts() {
-    m_Prompts.erase(std::remove_if(m_Prompts.begin(), m_Prompts.end(),
-                                   [](const auto& prompt) { return prompt->Ended(); }),
-                    m_Prompts.end());
-}
-
-void CUpdateDlg::ShowSuccessBox(const std::string& text, const std::string& caption) {
-    EndVolumeWait();
-    const std::wstring shownText = FromTable(text);
-    const std::wstring shownCaption = FromTable(caption);
-    m_Relay.Ask(
-        [this, shownText, shownCaption](const std::shared_ptr<CQuestion>& question) {
-            question->SetDismiss([this] { DismissOwnedSystemWindows(); });
-            ++m_NestedModal;
-            ::MessageBoxW(m_hWnd, shownText.c_str(), shownCaption.c_str(), MB_OK);
-            --m_NestedModal;
-            question->Answer({kPromptOk, {}});
-        },
-        QuestionAnswer{kPromptCancel, {}});
-}
-
-std::optional<std::filesystem::path> CUpdateDlg::AskImagePath(
-    const std::string& filter, const std::filesystem::path& initialFolder) {
-    const std::wstring filterText = FileDialogFilter(filter);
-    const std::wstring folder = initialFolder.wstring();
-    const QuestionAnswer answer = m_Relay.Ask(
-        [this, filterText, folder](const std::shared_ptr<CQuestion>& question) {
-            question->SetDismiss([this] { DismissOwnedSystemWindows(); });
-            std::wstring path(kPathBufferLength, L'\0');
-            OPENFILENAMEW dialog{};
-            dialog.lStructSize = sizeof(dialog);
-            dialog.hwndOwner = m_hWnd;
-            dialog.lpstrFilter = filterText.c_str();
-            dialog.nFilterIndex = 1;
-            dialog.lpstrFile = path.data();
-            dialog.nMaxFile = kPathBufferLength;
-            dialog.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
-            dialog.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY |
-                           OFN_NOCHANGEDIR;
-            ++m_NestedModal;
-            const BOOL chosen = ::GetOpenFileNameW(&dialog);
-            --m_NestedModal;
-            if (chosen != FALSE) {
-                path.resize(path.find(L'\0'));
-                question->Answer({kPromptOk, std::filesystem::path(path)});
-            } else {
-                question->Answer({kPromptCancel, {}});
-            }
-        },
-        QuestionAnswer{kPromptCancel, {}});
-    if (answer.Code != kPromptOk) {
-        return std::nullopt;
-    }
-    return answer.Path;
-}
-
-std::vector<HWND> CUpdateDlg::OwnedSystemWindows() const {
-    struct Owned {
-        HWND Window;
-        int Depth;
-    };
-    struct Search {
-        const CUpdateDlg* Dialog;
-        std::vector<Owned> Found;
-    } search{this, {}};
-    ::EnumThreadWindows(
-        ::GetCurrentThreadId(),
-        [](HWND window, LPARAM context) -> BOOL {
-            auto& found = *reinterpret_cast<Search*>(context);
-            // How many owners up the dialog is; a prompt and what it owns are its question's.
-            int depth = 0;
-            for (HWND step = window; step != nullptr; step = ::GetWindow(step, GW_OWNER)) {
-                if (step == found.Dialog->m_hWnd) {
-                    if (depth > 0) {
-                        found.Found.push_back({window, depth});
-                    }
-                    break;
-                }
-                if (found.Dialog->IsPromptWindow(step)) {
-                    break;
-                }
-                ++depth;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    std::stable_sort(search.Found.begin(), search.Found.end(),
-                     [](const Owned& a, const Owned& b) { return a.Depth > b.Depth; });
-    std::vector<HWND> windows;
-    for (const Owned& owned : search.Found) {
-        windows.push_back(owned.Window);
-    }
-    return windows;
-}
-
-bool CUpdateDlg::IsPromptWindow(HWND window) const {
-    return std::any_of(m_Prompts.begin(), m_Prompts.end(),
-                       [window](const auto& prompt) { return prompt->Window() == window; });
-}
-
-void CUpdateDlg::DismissOwnedSystemWindows() {
-    // Innermost first: a system dialog's own message box (the file dialog's "path does not
-    // exist") runs a modal loop inside that dialog's, and the dialog can end only once the box
-    // has.
-    for (HWND window : OwnedSystemWindows()) {
-        ::PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
-    }
-}
-
-void CUpdateDlg::CancelQuestions() {
-    m_Relay.CancelAll();
-}
-
-// --- closing ---
-
-void CUpdateDlg::CloseDown() {
-    if (m_bClosed) {
-        return;
-    }
-    m_bClosed = true;
-    ::KillTimer(m_hWnd, kNoticeTimer);
-    ::KillTimer(m_hWnd, kRegistrationTimer);
-    // Answered first: a worker waiting for the user would never let itself be joined.
-    m_Relay.CancelAll();
-    ::ShowWindow(m_hWnd, SW_HIDE);
-    if (m_pDialogNotices != nullptr) {
-        m_pDialogNotices->Detach();
-    }
-    if (m_pEngine != nullptr) {
-        m_pEngine->Shutdown();
-    }
-    m_CloseStartedMs = ::GetTickCount64();
-    ::PostMessageW(m_hWnd, kDestroyMessage, 0, 0);
-}
-
-void CUpdateDlg::DestroyWhenUnwound() {
-    if (m_NestedModal > 0 && ::GetTickCount64() - m_CloseStartedMs < kNestedModalBoundMs) {
-        // A system dialog dismissed a moment ago is still unwinding on this thread, or one of
-        // its own came up since: dismissed again, looked at again a little later.
-        DismissOwnedSystemWindows();
-        ::SetTimer(m_hWnd, kDestroyTimer, kDestroyRetryMs, nullptr);
-        return;
-    }
-    ::DestroyWindow(m_hWnd);
 }
 
 }  // namespace tarvex

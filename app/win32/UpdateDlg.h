@@ -12,6 +12,9 @@
 // Closing (the close box, the system menu, WM_CLOSE from anyone) answers every open question as
 // cancelled, takes the question windows away, withdraws the device notices, stops and joins the
 // engine's workers, and then destroys the window, which ends the message loop.
+//
+// UpdateDlg.cpp holds the window and its controls, UpdateDlgQuestions.cpp the questions to the
+// user and UpdateDlgClosing.cpp the closing.
 
 #include <windows.h>
 
@@ -70,6 +73,11 @@ public:
     HWND Window() const { return m_hWnd; }
 
 private:
+    // The dialog's timers.
+    static constexpr UINT_PTR kRegistrationTimer = 1;  // the notice registration tried again
+    static constexpr UINT_PTR kNoticeTimer = 2;        // a notice source looked at
+    static constexpr UINT_PTR kDestroyTimer = 3;       // closing: the system dialogs looked at
+
     static INT_PTR CALLBACK DialogProcedure(HWND window, UINT message, WPARAM wParam,
                                             LPARAM lParam);
     INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
