@@ -19,7 +19,7 @@ public:
 
 }  // namespace
 
-CDemoDevices::CDemoDevices(const DemoOptions& options) {
+CDemoDevices::CDemoDevices(const DemoOptions& options) : m_VolumeWait(options.VolumeWait) {
     const sim::VirtualDeviceOptions& device = options.Device;
     auto updateDevice = std::make_shared<sim::CVirtualUpdateDevice>(device.FirmwareVersion);
     updateDevice->SetReplyLatency(device.ReplyLatency);
@@ -31,6 +31,17 @@ CDemoDevices::CDemoDevices(const DemoOptions& options) {
         // Nothing attached.
     } else if (options.DriveMode) {
         m_UsbDevices.AddDevice(kTargetVendorId, kDriveModeProductIds[0]);
+        if (options.Volume == DemoVolume::Untied) {
+            m_UsbDevices.AddDevice(kTargetVendorId, kDriveModeProductIds[1]);
+        }
+        if (options.Volume != DemoVolume::System) {
+            const auto mount = options.Volume == DemoVolume::Late ? sim::VirtualVolumeMount::Late
+                               : options.Volume == DemoVolume::Never
+                                   ? sim::VirtualVolumeMount::Never
+                                   : sim::VirtualVolumeMount::Untied;
+            m_pVolume = std::make_unique<sim::CVirtualDriveVolume>(
+                mount, m_UsbDevices.ListUsbDevices().front().SystemPath, options.VolumeDelay);
+        }
     } else {
         m_HidPort.AttachUpdateDevice(updateDevice);
     }
@@ -40,6 +51,19 @@ CDemoDevices::CDemoDevices(const DemoOptions& options) {
     if (options.Busy) {
         m_pLocks = std::make_unique<CLockedElsewhere>();
     }
+}
+
+DriveCopyServices CDemoDevices::DriveCopy(const FileSystemServices& system) {
+    DriveCopyServices services{system.Volumes.get(), &m_UsbDevices, system.FileWriter.get(),
+                               system.StagingFolder};
+    if (m_pVolume) {
+        // Nothing real is written: not even the copy kept for the user.
+        services = DriveCopyServices{m_pVolume.get(), &m_UsbDevices, m_pVolume.get(), {}};
+    }
+    if (m_VolumeWait) {
+        services.VolumeWaitLimit = *m_VolumeWait;
+    }
+    return services;
 }
 
 }  // namespace tarvex

@@ -1,6 +1,7 @@
 #include "app/DemoOptions.h"
 
 #include <algorithm>
+#include <charconv>
 #include <vector>
 
 namespace tarvex {
@@ -20,6 +21,17 @@ bool IsDeviceOption(std::string_view argument) {
         });
 }
 
+// Whole seconds, 0 to a day.
+std::optional<std::chrono::seconds> ParseSeconds(std::string_view text) {
+    unsigned value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || text.empty() ||
+        value > 86'400) {
+        return std::nullopt;
+    }
+    return std::chrono::seconds(value);
+}
+
 }  // namespace
 
 std::string DemoUsage() {
@@ -33,7 +45,13 @@ std::string DemoUsage() {
            "  --drive                   a drive-mode device instead of the HID update device\n"
            "  --unplugged               no device attached\n"
            "  --busy                    another program holds the device's lock\n"
-           "  --open-denied             the update device refuses to open (no permission)\n" +
+           "  --open-denied             the update device refuses to open (no permission)\n"
+           "  --volume-late=SECONDS     drive mode, with the device's own volume kept in memory:\n"
+           "                            mounted SECONDS after the run first looks for it\n"
+           "  --volume-never            drive mode: the device's own volume never comes\n"
+           "  --volume-untied           drive mode: two devices and a volume of their size that\n"
+           "                            the system cannot tie to either\n"
+           "  --volume-wait=SECONDS     how long a drive-mode run waits for the volume (30)\n" +
            sim::VirtualDeviceBehaviourUsage();
 }
 
@@ -51,6 +69,22 @@ DemoParseResult ParseDemoArguments(std::span<const std::string_view> arguments) 
             options.Busy = true;
         } else if (argument == "--open-denied") {
             options.OpenDenied = true;
+        } else if (argument.starts_with("--volume-late=")) {
+            const auto delay = ParseSeconds(argument.substr(argument.find('=') + 1));
+            if (!delay) {
+                return {std::nullopt, "bad value in '" + std::string(argument) + "'"};
+            }
+            options.DriveMode = true;
+            options.Volume = DemoVolume::Late;
+            options.VolumeDelay = *delay;
+        } else if (argument == "--volume-never" || argument == "--volume-untied") {
+            options.DriveMode = true;
+            options.Volume = argument == "--volume-never" ? DemoVolume::Never : DemoVolume::Untied;
+        } else if (argument.starts_with("--volume-wait=")) {
+            options.VolumeWait = ParseSeconds(argument.substr(argument.find('=') + 1));
+            if (!options.VolumeWait) {
+                return {std::nullopt, "bad value in '" + std::string(argument) + "'"};
+            }
         } else if (IsDeviceOption(argument)) {
             deviceArguments.push_back(argument);
         } else {

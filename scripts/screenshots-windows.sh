@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Takes screenshots of the Windows window's states from the demo program under wine on a virtual
 # X server (no window manager: wine draws the frames) into BUILD/screenshots/: the main dialog
-# idle, with the device attached (V1.05) and mid-transfer, and the prompt as a question, with its
-# OK button under the pointer, as the failure notice, the permission notice and the device-busy
-# notice; each in English (-en) and Chinese (-zh). The same states as scripts/screenshots.sh
-# takes of the Qt window.
+# idle, with the device attached (V1.05), mid-transfer and waiting for a drive-mode device's
+# volume, and the prompt as a question, with its OK button under the pointer, as the failure
+# notice, the permission notice, the device-busy notice and with a failed drive copy's reason;
+# each in English (-en) and Chinese (-zh). The same states as scripts/screenshots.sh takes of the
+# Qt window.
 #
 #   bash scripts/screenshots-windows.sh [BUILD]     BUILD defaults to build/windows
 #
@@ -34,4 +35,4 @@ for bitmap in "$out"/*.bmp; do
 done
 count=$(find "$out" -name '*.png' | wc -l)
 echo "screenshots-windows: $count pictures in $out"
-[[ $count -eq 16 ]] || { echo "screenshots-windows: expected 16 pictures" >&2; exit 1; }
+[[ $count -eq 20 ]] || { echo "screenshots-windows: expected 20 pictures" >&2; exit 1; }

@@ -41,8 +41,7 @@ int main(int argc, char** argv) {
     // Real volumes also with the virtual device: a drive-mode run copies onto whatever mounted
     // volume has the device's size.
     const FileSystemServices files = CreateFileSystemServices();
-    const DriveCopyServices driveCopy{files.Volumes.get(), &usbDevices, files.FileWriter.get(),
-                                      files.StagingFolder};
+    const DriveCopyServices driveCopy = devices.DriveCopy(files);
     fonts->Finish();
     return app.Run(UpdatePlatform{hidPort, usbDevices, *language, driveCopy, &notices,
                                   RunGuardServices{devices.DeviceLocks(), nullptr}});

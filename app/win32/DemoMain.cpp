@@ -57,8 +57,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     // Real volumes also with the virtual device: a drive-mode run copies onto whatever volume
     // has the device's size.
     const FileSystemServices files = CreateFileSystemServices();
-    const DriveCopyServices driveCopy{files.Volumes.get(), &devices.UsbDevices(),
-                                      files.FileWriter.get(), files.StagingFolder};
+    const DriveCopyServices driveCopy = devices.DriveCopy(files);
     return app.Run(UpdatePlatform{devices.HidPort(), devices.UsbDevices(), *language, driveCopy,
                                   &devices.Notices(),
                                   RunGuardServices{devices.DeviceLocks(), nullptr}});

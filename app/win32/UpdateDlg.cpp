@@ -1,19 +1,15 @@
 #include "app/win32/UpdateDlg.h"
 
 #include <commctrl.h>
-#include <commdlg.h>
 
 #include <algorithm>
-#include <iterator>
 
 #include "app/win32/ResourceIds.h"
 #include "platform/windows/Utf16Text.h"
 #include "ui/DialogKeys.h"
 #include "ui/DialogLayout.h"
-#include "ui/FileFilter.h"
 #include "ui/LocalizedText.h"
 #include "ui/PictureIds.h"
-#include "ui/PromptPlacement.h"
 #include "update/DeviceNoticePump.h"
 
 namespace tarvex {
@@ -29,34 +25,15 @@ constexpr WPARAM kMoveWithMouse = SC_MOVE | 0x0001;
 constexpr WPARAM kSwallowedKeys[] = {VK_TAB, VK_RETURN, VK_MENU, VK_ESCAPE, VK_LEFT,
                                      VK_UP,  VK_RIGHT,  VK_DOWN, VK_F1};
 
-// Timers: the plug-and-play service asked again for the dialog's registration, and a notice
-// source that does not come through the dialog's messages looked at.
-constexpr UINT_PTR kRegistrationTimer = 1;
+// The plug-and-play service asked again for the dialog's registration, and a notice source that
+// does not come through the dialog's messages looked at.
 constexpr UINT kRegistrationRetryMs = 100;
 constexpr int kRegistrationTries = 100;
-constexpr UINT_PTR kNoticeTimer = 2;
 constexpr UINT kNoticePollMs = 100;
-
-// The file dialog's path buffer: long paths included.
-constexpr DWORD kPathBufferLength = 32768;
 
 // The text table keeps Windows line breaks; a static control breaks lines at CR LF as well.
 std::wstring FromTable(const std::string& text) {
     return Utf8ToWide(text);
-}
-
-// The file dialog's filter: each entry's description and patterns, each ended by a NUL, and a
-// NUL after the last entry.
-std::wstring FileDialogFilter(const std::string& filter) {
-    std::wstring wide;
-    for (const FileFilterEntry& entry : ParseFileFilter(filter)) {
-        wide += Utf8ToWide(entry.Description);
-        wide.push_back(L'\0');
-        wide += Utf8ToWide(entry.Patterns);
-        wide.push_back(L'\0');
-    }
-    wide.push_back(L'\0');
-    return wide;
 }
 
 }  // namespace
@@ -266,12 +243,7 @@ INT_PTR CUpdateDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             CloseDown();
             return TRUE;
         case kDestroyMessage:
-            if (m_NestedModal > 0) {
-                // A system dialog dismissed a moment ago is still unwinding on this thread.
-                ::PostMessageW(m_hWnd, kDestroyMessage, 0, 0);
-            } else {
-                ::DestroyWindow(m_hWnd);
-            }
+            DestroyWhenUnwound();
             return TRUE;
         case WM_DESTROY:
             m_WindowCalls.Detach();
@@ -318,7 +290,10 @@ void CUpdateDlg::OnDeviceChange(WPARAM event, LPARAM record) {
 }
 
 void CUpdateDlg::OnTimer(UINT_PTR timer) {
-    if (timer == kRegistrationTimer) {
+    if (timer == kDestroyTimer) {
+        ::KillTimer(m_hWnd, kDestroyTimer);
+        DestroyWhenUnwound();
+    } else if (timer == kRegistrationTimer) {
         if (m_pDialogNotices == nullptr || m_pDialogNotices->RetryUsbRegistration() ||
             ++m_NoticeRegistrationTries >= kRegistrationTries) {
             ::KillTimer(m_hWnd, kRegistrationTimer);
@@ -376,154 +351,6 @@ void CUpdateDlg::EndVolumeWait() {
                              FromTable(LoadLocalizedString(kTextInstructions, m_Language)).c_str());
         }
     });
-}
-
-int CUpdateDlg::ShowFailureNotice(const std::string& text, const std::string& reason) {
-    EndVolumeWait();
-    return ShowPrompt(reason.empty() ? text : text + "\r\n" + reason, kPromptNotice);
-}
-
-// --- questions ---
-
-int CUpdateDlg::ShowPrompt(const std::string& text, int mode) {
-    const std::wstring shownText = FromTable(text);
-    const QuestionAnswer answer = m_Relay.Ask(
-        [this, shownText, mode](const std::shared_ptr<CQuestion>& question) {
-            ShowPromptWindow(question, shownText, mode);
-        },
-        QuestionAnswer{kPromptCancel, {}});
-    return answer.Code;
-}
-
-void CUpdateDlg::ShowPromptWindow(const std::shared_ptr<CQuestion>& question,
-                                  const std::wstring& text, int mode) {
-    // All four start at 0: a failed read leaves zeros.
-    RECT frame{};
-    ::GetWindowRect(m_hWnd, &frame);
-    const UiRect mainDialog{frame.left, frame.top, frame.right - frame.left,
-                            frame.bottom - frame.top};
-    const UiPoint position = PromptPosition(
-        mainDialog, UiSize{::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)});
-    auto prompt = std::make_unique<CPromptDlg>();
-    prompt->SetPosition(position.X, position.Y);
-    prompt->SetText(text);
-    prompt->SetMode(mode);
-    CPromptDlg* shown = prompt.get();
-    if (!shown->Open(m_hWnd, [this, question](int result) {
-            question->Answer({result, {}});
-            // Let go once this call has returned: the prompt's own button is still on the
-            // stack.
-            m_WindowCalls.Post([this] { ReapEndedPrompts(); });
-        })) {
-        question->Answer({kPromptNotCreated, {}});
-        return;
-    }
-    question->SetDismiss([shown] { shown->End(kPromptCancel); });
-    m_Prompts.push_back(std::move(prompt));
-}
-
-void CUpdateDlg::ReapEndedPrompts() {
-    m_Prompts.erase(std::remove_if(m_Prompts.begin(), m_Prompts.end(),
-                                   [](const auto& prompt) { return prompt->Ended(); }),
-                    m_Prompts.end());
-}
-
-void CUpdateDlg::ShowSuccessBox(const std::string& text, const std::string& caption) {
-    EndVolumeWait();
-    const std::wstring shownText = FromTable(text);
-    const std::wstring shownCaption = FromTable(caption);
-    m_Relay.Ask(
-        [this, shownText, shownCaption](const std::shared_ptr<CQuestion>& question) {
-            question->SetDismiss([this] { DismissOwnedSystemWindows(); });
-            ++m_NestedModal;
-            ::MessageBoxW(m_hWnd, shownText.c_str(), shownCaption.c_str(), MB_OK);
-            --m_NestedModal;
-            question->Answer({kPromptOk, {}});
-        },
-        QuestionAnswer{kPromptCancel, {}});
-}
-
-std::optional<std::filesystem::path> CUpdateDlg::AskImagePath(
-    const std::string& filter, const std::filesystem::path& initialFolder) {
-    const std::wstring filterText = FileDialogFilter(filter);
-    const std::wstring folder = initialFolder.wstring();
-    const QuestionAnswer answer = m_Relay.Ask(
-        [this, filterText, folder](const std::shared_ptr<CQuestion>& question) {
-            question->SetDismiss([this] { DismissOwnedSystemWindows(); });
-            std::wstring path(kPathBufferLength, L'\0');
-            OPENFILENAMEW dialog{};
-            dialog.lStructSize = sizeof(dialog);
-            dialog.hwndOwner = m_hWnd;
-            dialog.lpstrFilter = filterText.c_str();
-            dialog.nFilterIndex = 1;
-            dialog.lpstrFile = path.data();
-            dialog.nMaxFile = kPathBufferLength;
-            dialog.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
-            dialog.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY |
-                           OFN_NOCHANGEDIR;
-            ++m_NestedModal;
-            const BOOL chosen = ::GetOpenFileNameW(&dialog);
-            --m_NestedModal;
-            if (chosen != FALSE) {
-                path.resize(path.find(L'\0'));
-                question->Answer({kPromptOk, std::filesystem::path(path)});
-            } else {
-                question->Answer({kPromptCancel, {}});
-            }
-        },
-        QuestionAnswer{kPromptCancel, {}});
-    if (answer.Code != kPromptOk) {
-        return std::nullopt;
-    }
-    return answer.Path;
-}
-
-void CUpdateDlg::DismissOwnedSystemWindows() {
-    struct Search {
-        HWND Owner;
-        const std::vector<std::unique_ptr<CPromptDlg>>* Prompts;
-    } search{m_hWnd, &m_Prompts};
-    ::EnumThreadWindows(
-        ::GetCurrentThreadId(),
-        [](HWND window, LPARAM context) -> BOOL {
-            const auto& found = *reinterpret_cast<const Search*>(context);
-            if (::GetWindow(window, GW_OWNER) != found.Owner) {
-                return TRUE;
-            }
-            for (const auto& prompt : *found.Prompts) {
-                if (prompt->Window() == window) {
-                    return TRUE;
-                }
-            }
-            ::PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-}
-
-void CUpdateDlg::CancelQuestions() {
-    m_Relay.CancelAll();
-}
-
-// --- closing ---
-
-void CUpdateDlg::CloseDown() {
-    if (m_bClosed) {
-        return;
-    }
-    m_bClosed = true;
-    ::KillTimer(m_hWnd, kNoticeTimer);
-    ::KillTimer(m_hWnd, kRegistrationTimer);
-    // Answered first: a worker waiting for the user would never let itself be joined.
-    m_Relay.CancelAll();
-    ::ShowWindow(m_hWnd, SW_HIDE);
-    if (m_pDialogNotices != nullptr) {
-        m_pDialogNotices->Detach();
-    }
-    if (m_pEngine != nullptr) {
-        m_pEngine->Shutdown();
-    }
-    ::PostMessageW(m_hWnd, kDestroyMessage, 0, 0);
 }
 
 }  // namespace tarvex

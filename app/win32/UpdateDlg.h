@@ -12,6 +12,9 @@
 // Closing (the close box, the system menu, WM_CLOSE from anyone) answers every open question as
 // cancelled, takes the question windows away, withdraws the device notices, stops and joins the
 // engine's workers, and then destroys the window, which ends the message loop.
+//
+// UpdateDlg.cpp holds the window and its controls, UpdateDlgQuestions.cpp the questions to the
+// user and UpdateDlgClosing.cpp the closing.
 
 #include <windows.h>
 
@@ -70,6 +73,11 @@ public:
     HWND Window() const { return m_hWnd; }
 
 private:
+    // The dialog's timers.
+    static constexpr UINT_PTR kRegistrationTimer = 1;  // the notice registration tried again
+    static constexpr UINT_PTR kNoticeTimer = 2;        // a notice source looked at
+    static constexpr UINT_PTR kDestroyTimer = 3;       // closing: the system dialogs looked at
+
     static INT_PTR CALLBACK DialogProcedure(HWND window, UINT message, WPARAM wParam,
                                             LPARAM lParam);
     INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
@@ -91,9 +99,16 @@ private:
     void ReapEndedPrompts();
     // Puts the instructions back in control 115 if the wait for the volume took their place.
     void EndVolumeWait();
-    // Window thread: ends the modal system windows (file dialog, message box) owned by the
-    // dialog as their cancel would.
+    // Window thread: ends the modal system windows (file dialog, message box, and the boxes
+    // these show in turn) owned by the dialog as their cancel would.
     void DismissOwnedSystemWindows();
+    // This thread's windows owned by the dialog directly or through other windows, the prompts
+    // and theirs left out; the most deeply owned first.
+    std::vector<HWND> OwnedSystemWindows() const;
+    bool IsPromptWindow(HWND window) const;
+    // Window thread, after closing down: destroys the dialog once no system dialog runs its
+    // modal loop on this thread any more, or once they have had their time.
+    void DestroyWhenUnwound();
 
     const CUiLanguage& m_Language;
     HWND m_hWnd = nullptr;
@@ -107,8 +122,11 @@ private:
 
     CWindowCalls m_WindowCalls;
     CQuestionRelay m_Relay;
-    std::vector<std::unique_ptr<CPromptDlg>> m_Prompts;  // window thread only
+    // Window thread only. Shared so that a question's dismiss can tell whether its prompt is
+    // still there.
+    std::vector<std::shared_ptr<CPromptDlg>> m_Prompts;
     int m_NestedModal = 0;  // system modal windows running on the window thread
+    ULONGLONG m_CloseStartedMs = 0;
 
     CUpdateEngine* m_pEngine = nullptr;
     CDeviceNoticeSource* m_pNotices = nullptr;

@@ -117,9 +117,32 @@ TEST(DemoOptionsTest, TakesTheStatesAroundTheDevice) {
     }
 }
 
+TEST(DemoOptionsTest, TakesTheDriveModeVolumesStates) {
+    struct Case {
+        std::string_view Argument;
+        DemoVolume Volume;
+        std::chrono::seconds Delay;
+    };
+    for (const Case c : {Case{"--volume-late=4", DemoVolume::Late, std::chrono::seconds(4)},
+                         Case{"--volume-never", DemoVolume::Never, {}},
+                         Case{"--volume-untied", DemoVolume::Untied, {}}}) {
+        const std::string_view arguments[] = {c.Argument, "--volume-wait=7"};
+        const DemoParseResult parsed = ParseDemoArguments(arguments);
+        ASSERT_TRUE(parsed.Options) << parsed.Error;
+        EXPECT_TRUE(parsed.Options->DriveMode) << c.Argument;
+        EXPECT_EQ(parsed.Options->Volume, c.Volume) << c.Argument;
+        EXPECT_EQ(parsed.Options->VolumeDelay, c.Delay) << c.Argument;
+        EXPECT_EQ(parsed.Options->VolumeWait, std::chrono::seconds(7)) << c.Argument;
+    }
+    const std::string_view plain[] = {"--drive"};
+    EXPECT_EQ(ParseDemoArguments(plain).Options->Volume, DemoVolume::System);
+    EXPECT_FALSE(ParseDemoArguments(plain).Options->VolumeWait);
+}
+
 TEST(DemoOptionsTest, RefusesWhatADeviceInsideTheProgramCannotDo) {
-    for (const std::string_view argument : {"--uhid", "--gadget", "--drive=image.dat",
-                                            "--latency=x", "--ready-file=f", "image.dat"}) {
+    for (const std::string_view argument :
+         {"--uhid", "--gadget", "--drive=image.dat", "--latency=x", "--ready-file=f", "image.dat",
+          "--volume-late=", "--volume-late=-1", "--volume-wait=2s", "--volume-wait=99999999"}) {
         const std::string_view arguments[] = {argument};
         EXPECT_FALSE(ParseDemoArguments(arguments).Options) << argument;
     }

@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -236,6 +237,16 @@ void TypeKey(HWND window, WORD virtualKey) {
     ::SendInput(2, keys, sizeof(INPUT));
 }
 
+bool BringToFront(HWND window) {
+    return WaitUntil([&] {
+        if (::GetForegroundWindow() == window) {
+            return true;
+        }
+        ::SetForegroundWindow(window);
+        return false;
+    });
+}
+
 void MovePointer(POINT screen) {
     const int width = ::GetSystemMetrics(SM_CXSCREEN);
     const int height = ::GetSystemMetrics(SM_CYSCREEN);
@@ -245,6 +256,30 @@ void MovePointer(POINT screen) {
     move.mi.dy = static_cast<LONG>((screen.y * 65535LL + height / 2) / (height - 1));
     move.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
     ::SendInput(1, &move, sizeof(INPUT));
+}
+
+POINT CursorPosition() {
+    POINT at{-1, -1};
+    ::GetCursorPos(&at);
+    return at;
+}
+
+bool RestPointerUntil(POINT screen, const std::function<bool()>& shows) {
+    constexpr int kLooksBetweenNudges = 10;
+    int looks = 0;
+    MovePointer(screen);
+    return WaitUntil([&] {
+        const POINT at = CursorPosition();
+        const bool there = at.x == screen.x && at.y == screen.y;
+        if (there && shows()) {
+            return true;
+        }
+        if (!there || ++looks % kLooksBetweenNudges == 0) {
+            MovePointer(POINT{screen.x + 1, screen.y});
+            MovePointer(screen);
+        }
+        return false;
+    });
 }
 
 COLORREF ScreenPixel(POINT screen) {
@@ -299,14 +334,40 @@ bool SaveScreenArea(const RECT& area, const std::wstring& path) {
     return saved;
 }
 
-void ChooseFile(HWND fileDialog, const std::wstring& path) {
+bool ChooseFile(HWND fileDialog, const std::wstring& path) {
+    HWND edit = nullptr;
     for (HWND child : Children(fileDialog)) {
         if (ClassName(child) == L"Edit" && ::IsWindowVisible(child)) {
-            Send(child, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
+            edit = child;
             break;
         }
     }
-    ::PostMessageW(fileDialog, WM_COMMAND, IDOK, 0);
+    if (edit == nullptr) {
+        return false;
+    }
+    // The dialog may still be filling its own fields when it first shows (the name field
+    // among them) and overwrite a path typed too early; the path is typed again, and confirmed
+    // again, for as long as the dialog is open, takes input and no longer shows it.
+    bool typed = false;
+    return WaitUntil([&] {
+        if (!::IsWindow(fileDialog) || !::IsWindowVisible(fileDialog) ||
+            ::IsWindowEnabled(fileDialog) == FALSE) {
+            return true;  // it took the path: closed, or showing a message of its own about it
+        }
+        wchar_t shown[2048] = {};
+        Send(edit, WM_GETTEXT, std::size(shown), reinterpret_cast<LPARAM>(shown));
+        if (!typed || path != shown) {
+            if (typed) {
+                // Rare, and what makes a run slower than others: worth a line in its log.
+                std::fprintf(stderr, "file dialog: the path was replaced by '%ls'; typed again\n",
+                             shown);
+            }
+            Send(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
+            ::PostMessageW(fileDialog, WM_COMMAND, IDOK, 0);
+            typed = true;
+        }
+        return false;
+    });
 }
 
 }  // namespace tarvex::testing

@@ -67,14 +67,24 @@ std::vector<std::wstring> StaticTexts(HWND window);
 void ClickButton(HWND dialog, int controlId);
 // Brings `window` to the front and types one key (down and up) with SendInput.
 void TypeKey(HWND window, WORD virtualKey);
+// Makes `window` the foreground window and waits until the system says it is; whether it
+// became so. Only the foreground thread's mouse capture takes the pointer's moves outside the
+// capturing window, so a test of what follows the pointer needs it first.
+bool BringToFront(HWND window);
 // Moves the pointer to a screen point with SendInput.
 void MovePointer(POINT screen);
+POINT CursorPosition();
+// Puts the pointer on `screen` until it stays there and `shows` holds: moved there again (by way
+// of the next pixel, so that the move is a move) whenever it is found elsewhere, and now and then
+// while `shows` does not hold yet. Whether `shows` came to hold within kPatience.
+bool RestPointerUntil(POINT screen, const std::function<bool()>& shows);
 // The colour of one screen pixel.
 COLORREF ScreenPixel(POINT screen);
 // Saves the screen's pixels in `area` as a 24-bit bitmap file.
 bool SaveScreenArea(const RECT& area, const std::wstring& path);
 
-// Chooses `path` in the open-file dialog and confirms it.
-void ChooseFile(HWND fileDialog, const std::wstring& path);
+// Chooses `path` in the open-file dialog and confirms it; waits until the dialog has taken it
+// (closed, or disabled under a message of its own) and says whether it did.
+bool ChooseFile(HWND fileDialog, const std::wstring& path);
 
 }  // namespace tarvex::testing

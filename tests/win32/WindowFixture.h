@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/windows/Utf16Text.h"
 #include "tests/win32/WindowDriver.h"
@@ -51,6 +52,20 @@ inline std::wstring VersionQuestion(double version) {
     std::snprintf(text, sizeof text, LoadLocalizedString(kTextConfirmVersion, Language()).c_str(),
                   version);
     return Utf8ToWide(text);
+}
+
+// The instruction text while a drive-mode run waits `seconds` at most for the device's volume.
+inline std::wstring VolumeWaitText(int seconds) {
+    std::string text = LoadLocalizedString(kTextWaitingForVolume, Language());
+    if (const auto at = text.find("%d"); at != std::string::npos) {
+        text.replace(at, 2, std::to_string(seconds));
+    }
+    return Utf8ToWide(text);
+}
+
+// A failed drive copy's notice: the failure text, and below it the reason.
+inline std::wstring FailureWithReason(std::int32_t reason) {
+    return Text(kTextFailure) + L"\r\n" + Text(reason);
 }
 
 inline int Width(const RECT& rect) {
@@ -95,7 +110,7 @@ protected:
         if (fileDialog == nullptr) {
             return nullptr;
         }
-        ChooseFile(fileDialog, m_Sample);
+        EXPECT_TRUE(ChooseFile(fileDialog, m_Sample)) << "the file dialog never took the sample";
         HWND prompt = m_pProgram->WaitForWindowWithControl(kPromptText);
         EXPECT_NE(prompt, nullptr) << "no prompt";
         return prompt;
@@ -122,6 +137,17 @@ protected:
             },
             limit);
         return found;
+    }
+
+    // Every open prompt of the program (top-level windows with the prompt's text control).
+    std::vector<HWND> OpenPrompts() const {
+        std::vector<HWND> prompts;
+        for (HWND window : m_pProgram->TopLevelWindows()) {
+            if (::GetDlgItem(window, kPromptText) != nullptr) {
+                prompts.push_back(window);
+            }
+        }
+        return prompts;
     }
 
     bool BackToIdle() const {

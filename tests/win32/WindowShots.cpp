@@ -1,7 +1,8 @@
 // Screenshots of the Win32 window's states, taken from the screen (the X server's pixels under
-// wine): the main dialog idle, with the device attached and mid-transfer, and the prompt as a
-// question, with its OK button under the pointer, as the failure notice, the permission notice
-// and the device-busy notice. Saved as 24-bit bitmaps in TARVEX_SHOTS_DIR with the language's
+// wine): the main dialog idle, with the device attached, mid-transfer and waiting for a drive-mode
+// device's volume, and the prompt as a question, with its OK button under the pointer, as the
+// failure notice, the permission notice, the device-busy notice and with a failed drive copy's
+// reason. Saved as 24-bit bitmaps in TARVEX_SHOTS_DIR with the language's
 // suffix (-en, -zh); scripts/screenshots-windows.sh runs them and makes PNG files of them.
 // Without TARVEX_SHOTS_DIR they skip.
 
@@ -82,9 +83,8 @@ TEST_F(WindowShots, Prompts) {
 
     RECT ok = ControlRect(prompt, kPromptOk);
     ::MapWindowPoints(prompt, HWND_DESKTOP, reinterpret_cast<POINT*>(&ok), 2);
-    ::SetForegroundWindow(prompt);
-    MovePointer(POINT{(ok.left + ok.right) / 2, (ok.top + ok.bottom) / 2});
-    ASSERT_TRUE(WaitUntil([&] {
+    ASSERT_TRUE(BringToFront(prompt));
+    ASSERT_TRUE(RestPointerUntil(POINT{(ok.left + ok.right) / 2, (ok.top + ok.bottom) / 2}, [&] {
         return ScreenPixel(POINT{ok.left + 2, ok.top + 2}) == RGB(215, 152, 27);
     }));
     Shoot(L"prompt-highlighted");
@@ -100,6 +100,26 @@ TEST_F(WindowShots, Prompts) {
     ASSERT_NO_FATAL_FAILURE(ShootNoticeOnPress(L"--open-denied", L"prompt-permission"));
     m_pProgram.reset();
     ASSERT_NO_FATAL_FAILURE(ShootNoticeOnPress(L"--busy", L"prompt-busy"));
+}
+
+// A drive copy: the window while it waits for the device's volume, and a failed copy's notice with
+// its longest reason.
+TEST_F(WindowShots, DriveCopy) {
+    ASSERT_NO_FATAL_FAILURE(Start(L"--volume-never"));
+    ASSERT_TRUE(WaitUntil([&] { return ControlEnabled(m_hDialog, kUpdateButton); }));
+    ClickButton(m_hDialog, kUpdateButton);
+    HWND fileDialog = m_pProgram->WaitForFileDialog();
+    ASSERT_NE(fileDialog, nullptr);
+    ASSERT_TRUE(ChooseFile(fileDialog, m_Sample));
+    ASSERT_TRUE(WaitUntil([&] {
+        return ControlText(m_hDialog, kInstructionText) == VolumeWaitText(30) &&
+               m_pProgram->WaitForFileDialog(0ms) == nullptr;
+    })) << WideToUtf8(ControlText(m_hDialog, kInstructionText));
+    MovePointer(POINT{0, 0});
+    Shoot(L"main-volume-wait");
+    m_pProgram.reset();
+
+    ASSERT_NO_FATAL_FAILURE(ShootNoticeOnPress(L"--volume-untied", L"prompt-copy-failure"));
 }
 
 }  // namespace

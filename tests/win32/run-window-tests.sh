@@ -71,7 +71,13 @@ fi
 # Output to a file, not a pipe: a wine server started here would hold a pipe open.
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
-xvfb-run -a -s "-screen 0 1024x768x24 -dpi 96 -nolisten tcp" \
+# One run at a time on the prefix: each run ends the prefix's wine server before it starts, and
+# that ends (SIGTERM) every program of a run still going on it, such as the screenshots' run
+# (scripts/screenshots-windows.sh) beside the tests. The lock is held by flock itself, not by
+# the programs (-o): a wine server that outlived its run must not keep it.
+mkdir -p "$(dirname "$WINEPREFIX")"
+flock -o "$WINEPREFIX.lock" \
+  xvfb-run -a -s "-screen 0 1024x768x24 -dpi 96 -nolisten tcp" \
   bash "$0" --inside-x "$tests" "$demo" "$sample" "$@" >"$log" 2>&1
 status=$?
 cat "$log"

@@ -24,6 +24,27 @@ constexpr int kSmallestTextCellHeight = 10;
 // The move command with 1 in its low bits: the system moves the window with the mouse.
 constexpr WPARAM kMoveWithMouse = SC_MOVE | 0x0001;
 
+// The prompts open over a window, kept on the window itself: several may be open over it at once
+// (two notices from two quick presses), and it takes input again only when the last has ended.
+constexpr const wchar_t* kOpenPromptsProperty = L"TarvexOpenPrompts";
+
+void HoldOwner(HWND owner) {
+    const auto open = reinterpret_cast<INT_PTR>(::GetPropW(owner, kOpenPromptsProperty));
+    ::SetPropW(owner, kOpenPromptsProperty, reinterpret_cast<HANDLE>(open + 1));
+    ::EnableWindow(owner, FALSE);
+}
+
+// Whether this was the last prompt over `owner`.
+bool LetGoOfOwner(HWND owner) {
+    const auto open = reinterpret_cast<INT_PTR>(::GetPropW(owner, kOpenPromptsProperty));
+    if (open > 1) {
+        ::SetPropW(owner, kOpenPromptsProperty, reinterpret_cast<HANDLE>(open - 1));
+        return false;
+    }
+    ::RemovePropW(owner, kOpenPromptsProperty);
+    return true;
+}
+
 HFONT CreateTextFont(int cellHeight) {
     return ::CreateFontW(cellHeight, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                          OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
@@ -82,7 +103,7 @@ bool CPromptDlg::Open(HWND owner, std::function<void(int)> onEnd) {
         return false;
     }
     if (owner != nullptr) {
-        ::EnableWindow(owner, FALSE);
+        HoldOwner(owner);
     }
     ::ShowWindow(window, SW_SHOW);
     return true;
@@ -94,7 +115,7 @@ void CPromptDlg::End(int result) {
     }
     m_bEnded = true;
     // The owner first, so that it, not some other program, becomes active again.
-    if (m_hOwner != nullptr) {
+    if (m_hOwner != nullptr && LetGoOfOwner(m_hOwner)) {
         ::EnableWindow(m_hOwner, TRUE);
     }
     ::DestroyWindow(m_hWnd);
@@ -154,6 +175,9 @@ INT_PTR CPromptDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             if (!m_bEnded) {
                 m_bEnded = true;
                 m_hWnd = nullptr;
+                if (m_hOwner != nullptr) {
+                    LetGoOfOwner(m_hOwner);
+                }
                 if (auto onEnd = std::move(m_OnEnd); onEnd) {
                     onEnd(kPromptCancel);
                 }

@@ -6,8 +6,8 @@
 // control 128.
 //
 // It is modeless towards the message loop but modal towards its owner: the owner is disabled
-// while it is open and enabled again when it ends. The loop that runs the owner's thread hands
-// it its messages (IsDialogMessage) so that Escape and Tab work in it.
+// while it is open and enabled again when the last prompt open over it ends. The loop that runs
+// the owner's thread hands it its messages (IsDialogMessage) so that Escape and Tab work in it.
 //
 // Threads: the thread that opens it, which must run a message loop.
 
