@@ -24,8 +24,10 @@ std::optional<std::chrono::seconds> ParseWaitSeconds(std::string_view text) {
 
 std::string CliUsage() {
     return "Usage: tarvex-update-cli [--virtual[=hid|drive]] [--device=NODE|SERIAL]\n"
-           "                         [--wait[=SECONDS]] [--yes] [--trace] IMAGE.dat\n"
+           "                         [--wait[=SECONDS]] [--yes] [--trace] [--json] IMAGE.dat\n"
            "       tarvex-update-cli [--virtual[=hid|drive]] [--device=NODE|SERIAL] --list\n"
+           "                         [--json]\n"
+           "       tarvex-update-cli --history [--json]\n"
            "\n"
            "Updates the firmware of one attached USB game controller or receiver in update mode\n"
            "with IMAGE.dat. With several attached, it lists them and sends nothing unless\n"
@@ -46,6 +48,11 @@ std::string CliUsage() {
            "                    (without a terminal and without --yes it is declined)\n"
            "  --trace           print every HID report sent (>) and received (<) on standard\n"
            "                    error, as 64 hexadecimal bytes, report ID first\n"
+           "  --history         print the history of runs, oldest first, one line each, and exit\n"
+           "  --json            with an update: print one JSON object on standard output at the\n"
+           "                    end (outcome, reason, device, image, versions, exit status);\n"
+           "                    with --list: print the devices as a JSON array; with --history:\n"
+           "                    print the records as a JSON array\n"
            "  --help            show this help\n"
            "\n"
            "Exit status: 0 success; 1 the update failed; 2 bad usage, an image refused or several\n"
@@ -66,6 +73,10 @@ CliParseResult ParseCliArguments(std::span<const std::string_view> arguments) {
                 options.List = true;
             } else if (argument == "--yes" || argument == "-y") {
                 options.AssumeYes = true;
+            } else if (argument == "--history") {
+                options.History = true;
+            } else if (argument == "--json") {
+                options.Json = true;
             } else if (argument == "--trace") {
                 options.Trace = true;
             } else if (argument == "--wait") {
@@ -103,6 +114,13 @@ CliParseResult ParseCliArguments(std::span<const std::string_view> arguments) {
         haveImage = true;
     }
     if (options.Help) {
+        return {options, {}};
+    }
+    if (options.History) {
+        if (haveImage || options.List || options.Wait || !options.Device.empty() ||
+            options.Virtual != VirtualDeviceKind::None) {
+            return {std::nullopt, "--history goes alone (or with --json)"};
+        }
         return {options, {}};
     }
     if (options.List) {

@@ -22,6 +22,11 @@ struct CliOptions {
     bool List = false;
     bool AssumeYes = false;
     bool Trace = false;
+    // --history: print the history of runs instead of updating.
+    bool History = false;
+    // --json: --list, --history and an update run also (or instead) speak JSON on standard
+    // output.
+    bool Json = false;
     VirtualDeviceKind Virtual = VirtualDeviceKind::None;
     // --wait[=SECONDS]: wait for an updatable device to be plugged in (WaitLimit 0: no limit).
     bool Wait = false;
