@@ -19,7 +19,8 @@ namespace tarvex {
 
 namespace {
 
-constexpr std::chrono::milliseconds kLockRetry{10};
+// Short, so that a waiting program finds the lock free between another's appends.
+constexpr std::chrono::milliseconds kLockRetry{1};
 
 RecordFileResult SystemFailure(RecordFileError error, const std::filesystem::path& path) {
     return {error, path.string() + ": " + std::strerror(errno)};

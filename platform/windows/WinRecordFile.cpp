@@ -15,7 +15,8 @@ namespace tarvex {
 
 namespace {
 
-constexpr std::chrono::milliseconds kLockRetry{10};
+// Short, so that a waiting program finds the lock free between another's appends.
+constexpr std::chrono::milliseconds kLockRetry{1};
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 RecordFileResult SystemFailure(RecordFileError error, const std::filesystem::path& path,
