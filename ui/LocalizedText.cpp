@@ -47,6 +47,7 @@ constexpr auto kTextTable = std::to_array<TextEntry>({
     {3053, "无法将文件写入设备的磁盘。"},
     {3054,
      "无法确定哪个磁盘属于要升级的设备，因此未写入任何内容。请只连接要升级的设备，然后重试。"},
+    {3060, "复制上次更新的详细信息"},
     {4016,
      "1. While the controller is off, press and hold L + R + Start and\r\n"
      "   connect the controller to the PC via a USB cable. The\r\n"
@@ -88,6 +89,7 @@ constexpr auto kTextTable = std::to_array<TextEntry>({
     {4054,
      "Nothing was written: this system cannot tell which volume belongs to the device. Attach "
      "only the device to update, then try again."},
+    {4060, "Copy the last update's details"},
 });
 
 static_assert(std::ranges::adjacent_find(kTextTable, std::ranges::greater_equal{},

@@ -40,6 +40,8 @@ inline constexpr std::int32_t kTextCopyNameTaken = 52;  // 1.dat is a folder, li
 inline constexpr std::int32_t kTextVolumeWriteFailed = 53;
 // Several drive-mode devices (or one chosen by name) and no way to tell which volume is whose.
 inline constexpr std::int32_t kTextCannotTellVolume = 54;
+// The windows' context-menu entry that copies the last run's record to the clipboard.
+inline constexpr std::int32_t kTextCopyLastRun = 60;
 
 inline constexpr std::uint16_t kChineseTextBase = 3000;
 inline constexpr std::uint16_t kEnglishTextBase = 4000;

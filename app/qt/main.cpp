@@ -15,8 +15,9 @@ int main(int argc, char** argv) {
     const DriveCopyServices driveCopy{files.Volumes.get(), system.UsbDevices.get(),
                                       files.FileWriter.get(), files.StagingFolder};
     const RunGuardSystemServices guards = CreateRunGuardServices();
+    const CRunHistory history(CRunHistory::DefaultFile());
     fonts->Finish();
     return app.Run(UpdatePlatform{
         *system.HidPort, *system.UsbDevices, *language, driveCopy, system.DeviceNotices.get(),
-        RunGuardServices{guards.DeviceLocks.get(), guards.SleepInhibitor.get()}});
+        RunGuardServices{guards.DeviceLocks.get(), guards.SleepInhibitor.get()}, &history});
 }

@@ -80,6 +80,7 @@ const std::vector<ExpectedText>& ExpectedTexts() {
          "无法确定哪个磁盘属于要升级的设备，因此未写入任何内容。请只连接要升级的设备，然后重试。",
          "Nothing was written: this system cannot tell which volume belongs to the device. "
          "Attach only the device to update, then try again."},
+        {60, "复制上次更新的详细信息", "Copy the last update's details"},
     };
     return texts;
 }
