@@ -143,13 +143,15 @@ std::optional<std::filesystem::path> CRecordingUpdateView::AskImagePath(
 void CRecordingUpdateView::OnUpdateRunEnded(UpdateOutcome outcome) {
     DescribeDeviceOnce();
     RunRecord record;
+    std::chrono::steady_clock::time_point started;
     {
         std::lock_guard lock(m_Lock);
         record = m_Current;
+        started = m_Started;
     }
     record.Time = std::chrono::system_clock::now();
     record.Duration = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now() - m_Started);
+        std::chrono::steady_clock::now() - started);
     record.Outcome = ToString(outcome);
     if (outcome == UpdateOutcome::Failed && m_Sources.pReports != nullptr) {
         record.Reports = m_Sources.pReports->Lines();
