@@ -5,7 +5,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <map>
+
 #include "history/RunHistory.h"
+#include "platform/linux/UserFolders.h"
 #include "tests/history/HistoryTestSupport.h"
 
 namespace tarvex {
@@ -69,6 +72,27 @@ TEST_F(HistoryPosixFixture, ALinkInTheHistorysPlaceIsNotFollowed) {
     std::filesystem::create_symlink(elsewhere, history.File());
     EXPECT_EQ(history.Append(SampleRecord("x")).Error, RecordFileError::NotRegularFile);
     EXPECT_FALSE(std::filesystem::exists(elsewhere));
+}
+
+TEST(UserStateFolderTest, FollowsTheXdgRules) {
+    using Env = std::map<std::string, std::string, std::less<>>;
+    const struct {
+        Env env;
+        std::string folder;
+    } cases[] = {
+        {{{"XDG_STATE_HOME", "/xdg"}, {"HOME", "/home/u"}}, "/xdg/tarvex-update"},
+        {{{"HOME", "/home/u"}}, "/home/u/.local/state/tarvex-update"},
+        {{{"XDG_STATE_HOME", "relative"}, {"HOME", "/home/u"}},
+         "/home/u/.local/state/tarvex-update"},
+        {{{"XDG_CACHE_HOME", "/cache"}}, ""},
+    };
+    for (const auto& c : cases) {
+        const auto folder = UserStateFolder(kProgramCacheSubfolder, [&](std::string_view name) {
+            const auto found = c.env.find(name);
+            return found == c.env.end() ? std::nullopt : std::optional<std::string>(found->second);
+        });
+        EXPECT_EQ(folder, c.folder);
+    }
 }
 
 }  // namespace
