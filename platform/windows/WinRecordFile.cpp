@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <thread>
 
 #include "platform/RecordFileCalls.h"
@@ -47,9 +48,9 @@ RecordFileResult OpenForWriting(const std::filesystem::path& path, DWORD access,
                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file) {
         const DWORD code = ::GetLastError();
-        if (code == ERROR_ACCESS_DENIED &&
-            (::GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-            ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        // A folder cannot be opened as a file at all: tell it apart from a denied file.
+        const DWORD attributes = ::GetFileAttributesW(path.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
             return {RecordFileError::NotRegularFile, path.string() + ": not a regular file"};
         }
         return SystemFailure(RecordFileError::CannotOpen, path, code);
