@@ -43,9 +43,9 @@ private:
 // console or a device name).
 RecordFileResult OpenForWriting(const std::filesystem::path& path, DWORD access, DWORD disposition,
                                 UniqueHandle& file) {
-    file =
-        AdoptHandle(::CreateFileW(path.c_str(), access, kShareAll, nullptr, disposition,
-                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    file = AdoptHandle(
+        ::CreateFileW(path.c_str(), access | FILE_READ_ATTRIBUTES, kShareAll, nullptr, disposition,
+                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file) {
         const DWORD code = ::GetLastError();
         // A folder cannot be opened as a file at all: tell it apart from a denied file.
