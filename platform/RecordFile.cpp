@@ -27,7 +27,10 @@ RecordFileResult Failure(RecordFileError error, const std::filesystem::path& pat
 RecordFileResult ReadWhole(const std::filesystem::path& path, std::string& contents) {
     contents.clear();
     CReadableFile file(path);
-    if (file.NotRegularFile()) {
+    std::error_code typeError;
+    // Windows does not open a folder as a file at all; Linux opens it and finds its type.
+    if (file.NotRegularFile() ||
+        (!file.IsOpen() && std::filesystem::is_directory(path, typeError))) {
         return Failure(RecordFileError::NotRegularFile, path, "not a regular file");
     }
     if (!file.IsOpen()) {
