@@ -1,10 +1,15 @@
 // The history's file between processes and beside what a POSIX file name can lead to.
 
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <new>
+
+#include <atomic>
 #include <map>
 
 #include "history/RunHistory.h"
@@ -23,16 +28,30 @@ struct HistoryPosixFixture : ::testing::Test {
 TEST_F(HistoryPosixFixture, TwoProcessesAppendingAtOnceLeaveEveryRecordWhole) {
     constexpr int kEach = 120;
     const std::string bulk(5000, 'r');
+    // Neither runs more than a few appends ahead of the other (counters in memory both
+    // processes share): two programs append a record per run, never a burst that keeps the lock
+    // from the other for the whole wait.
+    void* shared = ::mmap(nullptr, 2 * sizeof(std::atomic<int>), PROT_READ | PROT_WRITE,
+                          MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(shared, MAP_FAILED);
+    auto* done = new (shared) std::atomic<int>[2] {};
+    static_assert(std::atomic<int>::is_always_lock_free);
     std::vector<pid_t> children;
     for (const char who : {'a', 'b'}) {
         const pid_t child = ::fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
+            const int self = who == 'a' ? 0 : 1;
             int failures = 0;
             for (int i = 0; i < kEach; ++i) {
+                while (done[self].load() > done[1 - self].load() + 3 &&
+                       done[1 - self].load() < kEach) {
+                    ::sched_yield();
+                }
                 RunRecord record = SampleRecord(std::string(1, who) + std::to_string(i));
                 record.Reports = {bulk};
                 failures += history.Append(record).Ok() ? 0 : 1;
+                ++done[self];
             }
             ::_exit(failures == 0 ? 0 : 1);
         }
@@ -43,6 +62,7 @@ TEST_F(HistoryPosixFixture, TwoProcessesAppendingAtOnceLeaveEveryRecordWhole) {
         ASSERT_EQ(::waitpid(child, &status, 0), child);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "an append failed";
     }
+    ::munmap(shared, 2 * sizeof(std::atomic<int>));
     const HistoryContents contents = history.Read();
     EXPECT_TRUE(contents.Notes.empty()) << contents.Notes.front();
     ASSERT_EQ(contents.Records.size(), kHistoryRecordLimit);
