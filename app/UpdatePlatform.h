@@ -3,6 +3,7 @@
 // the device notices and a run's guards. The programs' main functions gather them (the system's,
 // or the virtual device's in the demos); each window's CUpdateApp::Run takes them.
 
+#include "history/RunHistory.h"
 #include "platform/DeviceNoticeSource.h"
 #include "platform/HidPort.h"
 #include "platform/UiLanguage.h"
@@ -19,6 +20,7 @@ struct UpdatePlatform {
     DriveCopyServices DriveCopy{};
     CDeviceNoticeSource* pDeviceNotices = nullptr;  // null: no hot-plug notices
     RunGuardServices Guards{};                      // empty: runs without lock or sleep block
+    const CRunHistory* pHistory = nullptr;          // null: runs are not recorded
 };
 
 }  // namespace tarvex

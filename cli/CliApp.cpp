@@ -6,6 +6,7 @@
 #include <string>
 #include <system_error>
 
+#include "cli/CliJson.h"
 #include "cli/ConsoleUpdateView.h"
 #include "cli/DeviceChoice.h"
 #include "cli/DeviceWait.h"
@@ -13,6 +14,8 @@
 #include "cli/ReportTrace.h"
 #include "hid/DeviceIdentity.h"
 #include "hid/Hid.h"
+#include "history/RecordingUpdateView.h"
+#include "history/RunDevice.h"
 #include "ui/LocalizedText.h"
 #include "update/UpdateEngine.h"
 
@@ -34,6 +37,33 @@ constexpr const char* kCancelledDuringTransfer =
 std::string AccessDeniedNotice(const CliPlatform& platform) {
     return LoadLocalizedString(DeviceAccessDeniedText(SystemHidAccessRemedy()), platform.Language);
 }
+
+constexpr const char* kProgramName = "tarvex-update-cli";
+
+// What an update run leaves for the history and --json.
+struct RunRecording {
+    CReportTailPort* pReports = nullptr;
+    std::optional<RunRecord> Record;  // empty when no run reached a device
+    RecordFileResult Append;
+};
+
+// Collects the recorder's result when the run's objects go: declared before the engine, it
+// looks after the engine has joined its workers.
+class CRecordingCollector {
+public:
+    CRecordingCollector(const CRecordingUpdateView& recorder, RunRecording& recording)
+        : m_Recorder(recorder), m_Recording(recording) {}
+    ~CRecordingCollector() {
+        m_Recording.Record = m_Recorder.LastRecord();
+        m_Recording.Append = m_Recorder.LastAppend();
+    }
+    CRecordingCollector(const CRecordingCollector&) = delete;
+    CRecordingCollector& operator=(const CRecordingCollector&) = delete;
+
+private:
+    const CRecordingUpdateView& m_Recorder;
+    RunRecording& m_Recording;
+};
 
 int ExitStatusFor(UpdateOutcome outcome) {
     switch (outcome) {
@@ -202,7 +232,8 @@ int RunHidUpdate(CUpdateEngine& engine, CHid& hid, CConsoleUpdateView& view,
 }
 
 int RunUpdate(const CliOptions& options, CHidPort& hidPort, const CliPlatform& platform,
-              const CliStreams& streams, const std::atomic<bool>& stopRequested) {
+              const CliStreams& streams, const std::atomic<bool>& stopRequested,
+              RunRecording& recording) {
     const auto started = std::chrono::steady_clock::now();
     // Only a waiting run listens to the notices; the others look once.
     CHid hid(hidPort, platform.UsbDevices, options.Wait ? platform.pDeviceNotices : nullptr);
@@ -218,7 +249,14 @@ int RunUpdate(const CliOptions& options, CHidPort& hidPort, const CliPlatform& p
         driveCopy.VolumeWaitDeadline =
             std::min(driveCopy.VolumeWaitDeadline, started + options.WaitLimit);
     }
-    CUpdateEngine engine(hid, view, platform.Language, driveCopy, platform.Guards);
+    CRecordingUpdateView recorder(view, RecordingSources{kProgramName,
+                                                         [&hid, &hidPort, &platform] {
+                                                             return DescribeRunDevice(
+                                                                 hid, hidPort, platform.UsbDevices);
+                                                         },
+                                                         recording.pReports, platform.pHistory});
+    const CRecordingCollector collector(recorder, recording);
+    CUpdateEngine engine(hid, recorder, platform.Language, driveCopy, platform.Guards);
     // The engine looks at Ctrl-C itself right before it writes the update request: the main
     // thread sees it only between its waits.
     engine.WatchStopRequest(stopRequested);
@@ -257,6 +295,25 @@ int RunUpdate(const CliOptions& options, CHidPort& hidPort, const CliPlatform& p
     return RunHidUpdate(engine, hid, view, platform, streams, stopRequested);
 }
 
+// The image's check, then the run, over a port that keeps the run's last reports for its record
+// (and, with --trace, prints every report on the program's own standard error).
+int CheckAndUpdate(const CliOptions& options, const CliPlatform& platform,
+                   const CliStreams& streams, std::ostream& trace,
+                   const std::atomic<bool>& stopRequested, RunRecording& recording) {
+    const ImageFileCheck image = CheckImageFile(options.ImagePath);
+    if (image.Problem != ImageFileProblem::None) {
+        streams.Err << DescribeImageFileProblem(options.ImagePath, image) << '\n';
+        return kExitUsage;
+    }
+    CReportTailPort reports(platform.HidPort);
+    recording.pReports = &reports;
+    if (options.Trace) {
+        CTracingHidPort tracingPort(reports, trace);
+        return RunUpdate(options, tracingPort, platform, streams, stopRequested, recording);
+    }
+    return RunUpdate(options, reports, platform, streams, stopRequested, recording);
+}
+
 }  // namespace
 
 void ListUpdatableDevices(CHidPort& hidPort, CUsbDeviceList& usbDevices, std::ostream& out) {
@@ -268,24 +325,43 @@ int RunCli(const CliOptions& options, const CliPlatform& unchosen, const CliStre
     // From here on, of the updatable devices only those that --device names are attached.
     CChosenHidPort chosenHid(unchosen.HidPort, options.Device);
     CChosenUsbDeviceList chosenUsb(unchosen.UsbDevices, options.Device);
-    CliPlatform platform{
-        chosenHid,      chosenUsb, unchosen.Language, unchosen.DriveCopy, unchosen.pDeviceNotices,
-        unchosen.Guards};
+    CliPlatform platform{chosenHid,
+                         chosenUsb,
+                         unchosen.Language,
+                         unchosen.DriveCopy,
+                         unchosen.pDeviceNotices,
+                         unchosen.Guards,
+                         unchosen.pHistory};
     platform.DriveCopy.pUsbDevices = &chosenUsb;
     if (options.List) {
-        ListUpdatableDevices(platform.HidPort, platform.UsbDevices, streams.Out);
+        if (options.Json) {
+            streams.Out << DevicesJson(FindUpdatableDevices(platform.HidPort, platform.UsbDevices))
+                        << '\n';
+        } else {
+            ListUpdatableDevices(platform.HidPort, platform.UsbDevices, streams.Out);
+        }
         return kExitSuccess;
     }
-    const ImageFileCheck image = CheckImageFile(options.ImagePath);
-    if (image.Problem != ImageFileProblem::None) {
-        streams.Err << DescribeImageFileProblem(options.ImagePath, image) << '\n';
-        return kExitUsage;
+    if (options.History) {
+        return PrintHistory(platform.pHistory, options.Json, streams.Out, streams.Err);
     }
-    if (options.Trace) {
-        CTracingHidPort tracingPort(platform.HidPort, streams.Err);
-        return RunUpdate(options, tracingPort, platform, streams, stopRequested);
+    // Why a run did not start is the last thing said on standard error; --json repeats it.
+    CLastLineBuffer errorLines(streams.Err.rdbuf());
+    std::ostream runErrors(&errorLines);
+    const CliStreams runStreams{streams.Out, runErrors, streams.InputFd, streams.bInputIsTerminal,
+                                streams.bOutputIsTerminal};
+    RunRecording recording;
+    const int status =
+        CheckAndUpdate(options, platform, runStreams, streams.Err, stopRequested, recording);
+    runErrors.flush();
+    if (!recording.Append.Ok()) {
+        streams.Err << kProgramName << ": this run was not recorded in the history ("
+                    << ToString(recording.Append.Error) << "): " << recording.Append.Detail << '\n';
     }
-    return RunUpdate(options, platform.HidPort, platform, streams, stopRequested);
+    if (options.Json) {
+        streams.Out << UpdateRunJson(recording.Record, status, errorLines.LastLine()) << std::endl;
+    }
+    return status;
 }
 
 }  // namespace tarvex

@@ -5,6 +5,7 @@
 #include <ostream>
 
 #include "cli/CliOptions.h"
+#include "history/RunHistory.h"
 #include "platform/DeviceNoticeSource.h"
 #include "platform/HidPort.h"
 #include "platform/UiLanguage.h"
@@ -25,6 +26,9 @@ struct CliPlatform {
     CDeviceNoticeSource* pDeviceNotices = nullptr;
     // The devices' locks and the sleep inhibitor; empty members: a run goes without them.
     RunGuardServices Guards{};
+    // Where every run that reached a device is recorded, and what --history prints; null: runs
+    // are not recorded.
+    const CRunHistory* pHistory = nullptr;
 };
 
 struct CliStreams {

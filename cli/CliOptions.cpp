@@ -25,9 +25,11 @@ std::optional<std::chrono::seconds> ParseWaitSeconds(std::string_view text) {
 
 std::string CliUsage() {
     return "Usage: tarvex-update-cli [--virtual[=hid|drive]] [--device=NODE|SERIAL]\n"
-           "                         [--wait[=SECONDS]] [--yes] [--trace] [--mount-auth] "
-           "IMAGE.dat\n"
+           "                         [--wait[=SECONDS]] [--yes] [--trace] [--mount-auth] [--json]\n"
+           "                         IMAGE.dat\n"
            "       tarvex-update-cli [--virtual[=hid|drive]] [--device=NODE|SERIAL] --list\n"
+           "                         [--json]\n"
+           "       tarvex-update-cli --history [--json]\n"
            "\n"
            "Updates the firmware of one attached USB game controller or receiver in update mode\n"
            "with IMAGE.dat. With several attached, it lists them and sends nothing unless\n"
@@ -51,6 +53,11 @@ std::string CliUsage() {
            "  --mount-auth      let the system ask for a password when it mounts a drive-mode\n"
            "                    device's volume that nothing else has mounted (without it, a\n"
            "                    mount that needs one is refused and nothing is written)\n"
+           "  --history         print the history of runs, oldest first, one line each, and exit\n"
+           "  --json            with an update: print one JSON object on standard output at the\n"
+           "                    end (outcome, reason, device, image, versions, exit status);\n"
+           "                    with --list: print the devices as a JSON array; with --history:\n"
+           "                    print the records as a JSON array\n"
            "  --help            show this help\n"
            "  --version         print the program's version and exit\n"
            "\n"
@@ -78,6 +85,10 @@ CliParseResult ParseCliArguments(std::span<const std::string_view> arguments) {
                 options.List = true;
             } else if (argument == "--yes" || argument == "-y") {
                 options.AssumeYes = true;
+            } else if (argument == "--history") {
+                options.History = true;
+            } else if (argument == "--json") {
+                options.Json = true;
             } else if (argument == "--trace") {
                 options.Trace = true;
             } else if (argument == "--mount-auth") {
@@ -117,6 +128,13 @@ CliParseResult ParseCliArguments(std::span<const std::string_view> arguments) {
         haveImage = true;
     }
     if (options.Help || options.Version) {
+        return {options, {}};
+    }
+    if (options.History) {
+        if (haveImage || options.List || options.Wait || !options.Device.empty() ||
+            options.Virtual != VirtualDeviceKind::None) {
+            return {std::nullopt, "--history goes alone (or with --json)"};
+        }
         return {options, {}};
     }
     if (options.List) {

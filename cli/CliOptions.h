@@ -25,6 +25,11 @@ struct CliOptions {
     bool Trace = false;
     // --mount-auth: the system may ask for a password to mount the drive-mode device's volume.
     bool MountAuthentication = false;
+    // --history: print the history of runs instead of updating.
+    bool History = false;
+    // --json: --list, --history and an update run also (or instead) speak JSON on standard
+    // output.
+    bool Json = false;
     VirtualDeviceKind Virtual = VirtualDeviceKind::None;
     // --wait[=SECONDS]: wait for an updatable device to be plugged in (WaitLimit 0: no limit).
     bool Wait = false;

@@ -1,7 +1,5 @@
 #include "cli/ReportTrace.h"
 
-#include <cstdio>
-
 namespace tarvex {
 
 namespace {
@@ -30,22 +28,6 @@ private:
 };
 
 }  // namespace
-
-std::string FormatTraceLine(char direction, std::span<const std::uint8_t> report) {
-    std::string line;
-    line.reserve(2 + kHidReportSize * 3);
-    line.push_back(direction);
-    line.push_back(' ');
-    for (std::size_t i = 0; i < kHidReportSize; ++i) {
-        char hex[4];
-        std::snprintf(hex, sizeof hex, "%02X", i < report.size() ? report[i] : 0);
-        if (i != 0) {
-            line.push_back(' ');
-        }
-        line.append(hex, 2);
-    }
-    return line;
-}
 
 CTracingHidPort::CTracingHidPort(CHidPort& inner, std::ostream& trace)
     : m_Inner(inner), m_Trace(trace) {}

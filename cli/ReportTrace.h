@@ -7,11 +7,10 @@
 #include <ostream>
 #include <string>
 
+#include "history/ReportTail.h"  // FormatTraceLine, which the history's reports share
 #include "platform/HidPort.h"
 
 namespace tarvex {
-
-std::string FormatTraceLine(char direction, std::span<const std::uint8_t> report);
 
 class CTracingHidPort final : public CHidPort {
 public:

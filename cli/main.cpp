@@ -8,6 +8,7 @@
 
 #include "cli/CliApp.h"
 #include "hid/DeviceIdentity.h"
+#include "history/RunHistory.h"
 #include "platform/SystemServices.h"
 #include "platform/Terminal.h"
 #include "sim/VirtualHidPort.h"
@@ -70,10 +71,14 @@ int main(int argc, char** argv) {
     driveCopy.pVolumeMounter = files.VolumeMounter.get();
     // Also with a virtual device: --virtual=drive writes a real volume.
     const RunGuardSystemServices guards = CreateRunGuardServices();
+    // Runs on the virtual devices are recorded too: they go through the same engine, and the
+    // record says which device it was.
+    const CRunHistory history(CRunHistory::DefaultFile());
     const int status = RunCli(
         options,
         CliPlatform{*pHidPort, *pUsbDevices, *language, driveCopy, system.DeviceNotices.get(),
-                    RunGuardServices{guards.DeviceLocks.get(), guards.SleepInhibitor.get()}},
+                    RunGuardServices{guards.DeviceLocks.get(), guards.SleepInhibitor.get()},
+                    &history},
         streams, StopRequested);
     std::cout.flush();
     std::cerr.flush();

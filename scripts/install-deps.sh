@@ -24,6 +24,9 @@ packages=(
   libgtest-dev
   libgmock-dev
   libbenchmark-dev
+  # JSON for the history of runs and --json (header-only, so the Windows cross build uses the
+  # same headers)
+  nlohmann-json3-dev
   # device access on Linux; logind's sleep block over D-Bus (sd-bus), and a private bus daemon
   # for its tests
   libhidapi-dev

@@ -54,6 +54,7 @@ constexpr auto kTextTable = std::to_array<TextEntry>({
     {3057, "系统不允许挂载设备的磁盘，未写入任何内容。请在文件管理器中挂载它，然后重试。"},
     {3058, "无法挂载设备的磁盘，未写入任何内容。请在文件管理器中挂载它，然后重试。"},
     {3059, "挂载设备的磁盘需要输入密码，未写入任何内容。请在文件管理器中挂载它，然后重试。"},
+    {3060, "复制上次更新的详细信息"},
     {4016,
      "1. While the controller is off, press and hold L + R + Start and\r\n"
      "   connect the controller to the PC via a USB cable. The\r\n"
@@ -109,6 +110,7 @@ constexpr auto kTextTable = std::to_array<TextEntry>({
     {4059,
      "Nothing was written: mounting the device's volume needs a password. Mount it in the file "
      "manager, then try again."},
+    {4060, "Copy the last update's details"},
 });
 
 static_assert(std::ranges::adjacent_find(kTextTable, std::ranges::greater_equal{},

@@ -52,6 +52,8 @@ inline constexpr std::int32_t kTextMountingVolume = 56;
 inline constexpr std::int32_t kTextMountNotAuthorized = 57;
 inline constexpr std::int32_t kTextMountFailed = 58;
 inline constexpr std::int32_t kTextMountNeedsAuthentication = 59;
+// The windows' context-menu entry that copies the last run's record to the clipboard.
+inline constexpr std::int32_t kTextCopyLastRun = 60;
 
 inline constexpr std::uint16_t kChineseTextBase = 3000;
 inline constexpr std::uint16_t kEnglishTextBase = 4000;

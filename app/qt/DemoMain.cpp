@@ -42,7 +42,9 @@ int main(int argc, char** argv) {
     // volume has the device's size.
     const FileSystemServices files = CreateFileSystemServices();
     const DriveCopyServices driveCopy = devices.DriveCopy(files);
+    // The demo's runs are recorded as the program's are: the record names the virtual device.
+    const CRunHistory history(CRunHistory::DefaultFile());
     fonts->Finish();
     return app.Run(UpdatePlatform{hidPort, usbDevices, *language, driveCopy, &notices,
-                                  RunGuardServices{devices.DeviceLocks(), nullptr}});
+                                  RunGuardServices{devices.DeviceLocks(), nullptr}, &history});
 }

@@ -1,7 +1,11 @@
 #include "app/qt/UpdateApp.h"
 
+#include "app/LastRunText.h"
+#include "app/qt/LastRunMenu.h"
 #include "app/qt/UpdateDlg.h"
 #include "hid/Hid.h"
+#include "history/RecordingUpdateView.h"
+#include "history/RunDevice.h"
 #include "ui/qt/UiPictures.h"
 #include "update/UpdateEngine.h"
 
@@ -12,9 +16,19 @@ CUpdateApp::CUpdateApp(int& argc, char** argv) : QApplication(argc, argv) {
 }
 
 int CUpdateApp::Run(const UpdatePlatform& platform) {
-    CHid hid(platform.HidPort, platform.UsbDevices, platform.pDeviceNotices);
+    // Every run's last reports, for its record.
+    CReportTailPort reports(platform.HidPort);
+    CHid hid(reports, platform.UsbDevices, platform.pDeviceNotices);
     CUpdateDlg dialog(platform.Language);
-    CUpdateEngine engine(hid, dialog, platform.Language, platform.DriveCopy, platform.Guards);
+    CRecordingUpdateView recorder(
+        dialog, RecordingSources{"tarvex-update",
+                                 [&hid, &reports, &platform] {
+                                     return DescribeRunDevice(hid, reports, platform.UsbDevices);
+                                 },
+                                 &reports, platform.pHistory});
+    new CLastRunMenu(dialog, platform.Language,
+                     [&platform, &recorder] { return LastRunText(platform.pHistory, recorder); });
+    CUpdateEngine engine(hid, recorder, platform.Language, platform.DriveCopy, platform.Guards);
     dialog.Start(engine, platform.pDeviceNotices);
     // An X11 window manager takes the icon in every size it offers, drawn when the window is
     // made; set after the first paint, the drawing does not hold the window back. The dialog

@@ -17,8 +17,9 @@ int main(int argc, char** argv) {
     // Where nothing mounts the device's volume, the run mounts it (never asking for a password).
     driveCopy.pVolumeMounter = files.VolumeMounter.get();
     const RunGuardSystemServices guards = CreateRunGuardServices();
+    const CRunHistory history(CRunHistory::DefaultFile());
     fonts->Finish();
     return app.Run(UpdatePlatform{
         *system.HidPort, *system.UsbDevices, *language, driveCopy, system.DeviceNotices.get(),
-        RunGuardServices{guards.DeviceLocks.get(), guards.SleepInhibitor.get()}});
+        RunGuardServices{guards.DeviceLocks.get(), guards.SleepInhibitor.get()}, &history});
 }

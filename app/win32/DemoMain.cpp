@@ -58,7 +58,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     // has the device's size.
     const FileSystemServices files = CreateFileSystemServices();
     const DriveCopyServices driveCopy = devices.DriveCopy(files);
+    // The demo's runs are recorded as the program's are: the record names the virtual device.
+    const CRunHistory history(CRunHistory::DefaultFile());
     return app.Run(UpdatePlatform{devices.HidPort(), devices.UsbDevices(), *language, driveCopy,
                                   &devices.Notices(),
-                                  RunGuardServices{devices.DeviceLocks(), nullptr}});
+                                  RunGuardServices{devices.DeviceLocks(), nullptr}, &history});
 }

@@ -21,8 +21,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     const DriveCopyServices driveCopy{files.Volumes.get(), &usbDevices, files.FileWriter.get(),
                                       files.StagingFolder};
     const RunGuardSystemServices guards = CreateRunGuardServices();
+    const CRunHistory history(CRunHistory::DefaultFile());
     return app.Run(
         UpdatePlatform{hidPort, usbDevices, *language, driveCopy, &notices,
-                       RunGuardServices{guards.DeviceLocks.get(), guards.SleepInhibitor.get()}},
+                       RunGuardServices{guards.DeviceLocks.get(), guards.SleepInhibitor.get()},
+                       &history},
         &notices);
 }

@@ -4,8 +4,12 @@
 
 #include <commctrl.h>
 
+#include "app/LastRunText.h"
+#include "app/win32/LastRunMenu.h"
 #include "app/win32/UpdateDlg.h"
 #include "hid/Hid.h"
+#include "history/RecordingUpdateView.h"
+#include "history/RunDevice.h"
 
 namespace tarvex {
 
@@ -19,12 +23,24 @@ CUpdateApp::CUpdateApp() {
 int CUpdateApp::Run(const UpdatePlatform& platform, CWinDialogDeviceNotices* dialogNotices) {
     CDeviceNoticeSource* notices =
         dialogNotices != nullptr ? dialogNotices : platform.pDeviceNotices;
-    CHid hid(platform.HidPort, platform.UsbDevices, notices);
+    // Every run's last reports, for its record.
+    CReportTailPort reports(platform.HidPort);
+    CHid hid(reports, platform.UsbDevices, notices);
     CUpdateDlg dialog(platform.Language);
-    CUpdateEngine engine(hid, dialog, platform.Language, platform.DriveCopy, platform.Guards);
+    CRecordingUpdateView recorder(
+        dialog, RecordingSources{"tarvex-update",
+                                 [&hid, &reports, &platform] {
+                                     return DescribeRunDevice(hid, reports, platform.UsbDevices);
+                                 },
+                                 &reports, platform.pHistory});
+    CLastRunMenu lastRunMenu(platform.Language, [&platform, &recorder] {
+        return LastRunText(platform.pHistory, recorder);
+    });
+    CUpdateEngine engine(hid, recorder, platform.Language, platform.DriveCopy, platform.Guards);
     if (!dialog.Create(engine, notices, dialogNotices)) {
         return 1;
     }
+    lastRunMenu.Install(dialog.Window());
     dialog.RunMessageLoop();
     // Closing the dialog has stopped the engine; this covers a loop ended any other way.
     dialog.CancelQuestions();

@@ -6,7 +6,12 @@
 
 namespace tarvex {
 
-std::filesystem::path UserCacheFolder(std::string_view subfolder, const EnvironmentLookup& lookup) {
+namespace {
+
+// `subfolder` under the folder the XDG variable `variable` names, else under `homeRelative` in
+// the home folder. A relative value counts as none.
+std::filesystem::path XdgFolder(std::string_view variable, std::string_view homeRelative,
+                                std::string_view subfolder, const EnvironmentLookup& lookup) {
     const auto absolute = [&](std::string_view name) -> std::optional<std::filesystem::path> {
         auto value = lookup(name);
         if (!value || value->empty() || value->front() != '/') {
@@ -14,13 +19,23 @@ std::filesystem::path UserCacheFolder(std::string_view subfolder, const Environm
         }
         return std::filesystem::path(std::move(*value));
     };
-    if (const auto cacheHome = absolute("XDG_CACHE_HOME")) {
-        return *cacheHome / subfolder;
+    if (const auto base = absolute(variable)) {
+        return *base / subfolder;
     }
     if (const auto home = absolute("HOME")) {
-        return *home / ".cache" / subfolder;
+        return *home / homeRelative / subfolder;
     }
     return {};
+}
+
+}  // namespace
+
+std::filesystem::path UserCacheFolder(std::string_view subfolder, const EnvironmentLookup& lookup) {
+    return XdgFolder("XDG_CACHE_HOME", ".cache", subfolder, lookup);
+}
+
+std::filesystem::path UserStateFolder(std::string_view subfolder, const EnvironmentLookup& lookup) {
+    return XdgFolder("XDG_STATE_HOME", ".local/state", subfolder, lookup);
 }
 
 std::filesystem::path UserCacheFolder(std::string_view subfolder) {

@@ -20,4 +20,8 @@ std::filesystem::path UserCacheFolder(std::string_view subfolder, const Environm
 // The same, from the process's environment.
 std::filesystem::path UserCacheFolder(std::string_view subfolder = kProgramCacheSubfolder);
 
+// The program's state folder (what outlives a run, such as its history) by the same rules:
+// under XDG_STATE_HOME when absolute, else under $HOME/.local/state. Pure over `lookup`.
+std::filesystem::path UserStateFolder(std::string_view subfolder, const EnvironmentLookup& lookup);
+
 }  // namespace tarvex

@@ -16,6 +16,9 @@ cross_built=false
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0
+# The runs' history goes into the scratch folder, not the user's own (Linux; wine's prefix has
+# its own local application data).
+export XDG_STATE_HOME="$work/state"
 
 expect() {  # expect NAME STATUS LAST-LINE-OR-EMPTY -- COMMAND...
     local name=$1 want_status=$2 want_last=$3
@@ -64,6 +67,22 @@ if grep -qvE '^[<>]( [0-9A-F]{2}){64}$' "$work/trace" || ! grep -q '^> 81 05 00 
     echo "FAIL trace format"; failures=$((failures + 1))
 else
     echo "ok   trace format"
+fi
+
+# Every run above that reached a device is in the history, the last one (the traced run) last.
+"${cli[@]}" --history >"$work/history" 2>"$work/history-err"
+status=$?
+if [[ $status -ne 0 || -s $work/history-err ]] || ! tail -n 1 "$work/history" | grep -q ': succeeded (' \
+    || [[ $(wc -l <"$work/history") -lt 8 ]]; then
+    echo "FAIL history: status $status"; cat "$work/history" "$work/history-err"; failures=$((failures + 1))
+else
+    echo "ok   history"
+fi
+"${cli[@]}" --virtual --yes --json "$image" >"$work/json" 2>/dev/null
+if ! tail -n 1 "$work/json" | grep -q '"exit_status":0' || ! tail -n 1 "$work/json" | grep -q '"outcome":"succeeded"'; then
+    echo "FAIL json"; tail -n 1 "$work/json"; failures=$((failures + 1))
+else
+    echo "ok   json"
 fi
 
 exit $((failures > 0))

@@ -99,6 +99,7 @@ const std::vector<ExpectedText>& ExpectedTexts() {
         {59, "挂载设备的磁盘需要输入密码，未写入任何内容。请在文件管理器中挂载它，然后重试。",
          "Nothing was written: mounting the device's volume needs a password. Mount it in the "
          "file manager, then try again."},
+        {60, "复制上次更新的详细信息", "Copy the last update's details"},
     };
     return texts;
 }
@@ -138,7 +139,7 @@ TEST(LocalizedText, OnlyTheWholeIdentifier0x0804SelectsChinese) {
 TEST(LocalizedText, IndexWithoutTextIsEmptyWithoutFallBack) {
     constexpr std::int32_t kLowest = std::numeric_limits<std::int32_t>::min();
     constexpr std::int32_t kHighest = std::numeric_limits<std::int32_t>::max();
-    const std::int32_t indexes[] = {20, 0, 15, 18, 32, 39, 60, -1000, kLowest, kHighest};
+    const std::int32_t indexes[] = {20, 0, 15, 18, 32, 39, 61, -1000, kLowest, kHighest};
     for (const std::int32_t index : indexes) {
         for (const LanguageId language :
              {LanguageId{0x0804}, LanguageId{0x0409}, LanguageId{0x0404}}) {
