@@ -172,6 +172,10 @@ void CRecordingUpdateView::ShowDriveVolumeWait(std::chrono::seconds limit) {
     m_Inner.ShowDriveVolumeWait(limit);
 }
 
+void CRecordingUpdateView::ShowDriveMountStep(const DriveMountNotice& notice) {
+    m_Inner.ShowDriveMountStep(notice);
+}
+
 int CRecordingUpdateView::ShowFailureNotice(const std::string& text, const std::string& reason) {
     NoteReason(reason.empty() ? text : text + ' ' + reason);
     return m_Inner.ShowFailureNotice(text, reason);

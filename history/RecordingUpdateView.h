@@ -48,6 +48,7 @@ public:
         const std::string& filter, const std::filesystem::path& initialFolder) override;
     void OnUpdateRunEnded(UpdateOutcome outcome) override;
     void ShowDriveVolumeWait(std::chrono::seconds limit) override;
+    void ShowDriveMountStep(const DriveMountNotice& notice) override;
     int ShowFailureNotice(const std::string& text, const std::string& reason) override;
 
     // The record of the last run that ended; empty before one did.

@@ -46,7 +46,7 @@ for page in "${pages[@]}"; do
 done
 
 # --- every option of --help is in the page and in the completion ---
-options=$("$cli" --help | grep -oE '^  (-[a-z], )?--[a-z]+' | grep -oE -- '--[a-z]+' | sort -u)
+options=$("$cli" --help | grep -oE '^  (-[a-z], )?--[a-z][a-z-]*' | grep -oE -- '--[a-z][a-z-]*' | sort -u)
 [[ $(wc -l <<<"$options") -ge 8 ]] || fail "too few options read from --help: $options"
 cli_page="$man_dir/tarvex-update-cli.1"
 missing_in_page=""
