@@ -250,6 +250,14 @@ if [[ -n "$sample" ]]; then
     die "the virtual update failed"
   fi
   echo "ok   $(tail -n 1 "$scratch/cli-update.log")"
+  # The run is recorded in the user's own state folder. That is the user's data, which a purge
+  # rightly leaves alone, so it goes once checked: the file comparison after the purge is about
+  # what the package left.
+  history="$root/root/.local/state/tarvex-update/history.jsonl"
+  [[ $(wc -l <"$history" 2>/dev/null) -eq 1 ]] && grep -q '"outcome":"succeeded"' "$history" ||
+    die "the run left no record of its success in ${history#"$root"}"
+  echo "ok   the run recorded in ~/.local/state/tarvex-update/history.jsonl"
+  rm -rf "$root/root/.local"
 fi
 
 step "the window on an X server"
