@@ -69,11 +69,15 @@ else
     echo "ok   trace format"
 fi
 
-# Every run above that reached a device is in the history, the last one (the traced run) last.
+# Every run above that reached a device is in the history, the last one (the traced run) last:
+# eight, seven where the LANG case is skipped. Under wine the prefix's history may also hold
+# other tests' runs, so the count is a floor.
+runs_recorded=8
+$cross_built && runs_recorded=7
 "${cli[@]}" --history >"$work/history" 2>"$work/history-err"
 status=$?
 if [[ $status -ne 0 || -s $work/history-err ]] || ! tail -n 1 "$work/history" | grep -q ': succeeded (' \
-    || [[ $(wc -l <"$work/history") -lt 8 ]]; then
+    || [[ $(wc -l <"$work/history") -lt $runs_recorded ]]; then
     echo "FAIL history: status $status"; cat "$work/history" "$work/history-err"; failures=$((failures + 1))
 else
     echo "ok   history"
