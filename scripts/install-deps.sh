@@ -20,6 +20,7 @@ packages=(
   libclang-rt-14-dev  # sanitizer and libFuzzer runtimes for clang 14
   llvm                # llvm-symbolizer, for readable sanitizer stacks
   clang-format
+  ccache              # keeps compiled objects between the test command's clean builds
   # test and benchmark frameworks
   libgtest-dev
   libgmock-dev

@@ -59,6 +59,24 @@ $with_sanitizers && stages+=", package install, benchmarks, fuzzers (${FUZZ_SECO
 banner "Stages: install dependencies, then $stages"
 bash scripts/install-deps.sh
 
+# Every clean clone builds the same sources five times over (ci, asan, tsan, windows, fuzz);
+# ccache keeps the objects between runs, keyed by the preprocessed source and the compiler's
+# arguments, so an unchanged file is not compiled again. Paths are taken relative to the clone
+# (CCACHE_BASEDIR), so that a clone in another folder hits the same entries; the sloppiness lets
+# the precompiled test headers and freshly checked-out headers be cached. Applies when a build
+# folder is first configured; TARVEX_CCACHE=0 builds without it. As root (CI) the cache lives
+# beside the install test's root in /var/cache/tarvex-ci/, bounded in size.
+if [[ "${TARVEX_CCACHE:-1}" != 0 ]] && command -v ccache >/dev/null 2>&1; then
+  export CMAKE_C_COMPILER_LAUNCHER="${CMAKE_C_COMPILER_LAUNCHER:-ccache}"
+  export CMAKE_CXX_COMPILER_LAUNCHER="${CMAKE_CXX_COMPILER_LAUNCHER:-ccache}"
+  export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$PWD}"
+  export CCACHE_SLOPPINESS="${CCACHE_SLOPPINESS:-pch_defines,time_macros,include_file_mtime,include_file_ctime}"
+  if [[ $(id -u) -eq 0 && -z "${CCACHE_DIR:-}" ]]; then
+    export CCACHE_DIR=/var/cache/tarvex-ci/ccache CCACHE_MAXSIZE=6G
+  fi
+  ccache --zero-stats >/dev/null 2>&1 || true
+fi
+
 # Clang 14's ThreadSanitizer cannot map its shadow memory when the kernel randomises mmap with
 # more bits than it expects (newer desktop kernels); running without address randomisation avoids
 # that. Used only where the personality change is allowed.
@@ -246,6 +264,13 @@ if $with_sanitizers; then
 fi
 
 banner "Summary"
+if [[ "${CMAKE_CXX_COMPILER_LAUNCHER:-}" == ccache ]]; then
+  # Hits and misses of this run: a low hit rate on a second run means something defeats the cache.
+  results+=("ccache: $(ccache --print-stats 2>/dev/null | awk -F'\t' '
+    $1 ~ /^(direct_cache_hit|preprocessed_cache_hit)$/ { hits += $2 }
+    $1 == "cache_miss" { misses = $2 }
+    END { printf "%d hits, %d misses", hits, misses }')")
+fi
 printf '  %s\n' "${results[@]}"
 if $all_counted; then
   # Sums over all presets run: each test is counted once per preset.
