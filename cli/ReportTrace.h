@@ -1,28 +1,24 @@
 #pragma once
-// --trace: a CHidPort that passes everything through to another one and writes every report
-// sent ("> ") and received ("< ") as one line of 64 upper-case hexadecimal bytes, report ID first.
+// --trace: passes everything through to another port and writes every report sent ("> ") and
+// received ("< ") to a stream as one line of 64 upper-case hexadecimal bytes, report ID first.
+//
+// Threads: any; lines are written whole under the port's lock.
 
-#include <memory>
 #include <mutex>
 #include <ostream>
-#include <string>
 
-#include "history/ReportTail.h"  // FormatTraceLine, which the history's reports share
-#include "platform/HidPort.h"
+#include "hid/ObservedHidPort.h"
 
 namespace tarvex {
 
-class CTracingHidPort final : public CHidPort {
+class CTracingHidPort final : public CObservedHidPort {
 public:
-    CTracingHidPort(CHidPort& inner, std::ostream& trace);
+    CTracingHidPort(CHidPort& inner, std::ostream& trace)
+        : CObservedHidPort(inner), m_Trace(trace) {}
 
-    std::vector<HidInterfaceInfo> ListHidInterfaces() override;
-    HidOpenResult OpenHidInterface(const std::string& path) override;
-
-    void WriteTraceLine(char direction, std::span<const std::uint8_t> report);
+    void OnReport(char direction, std::span<const std::uint8_t> report) override;
 
 private:
-    CHidPort& m_Inner;
     std::ostream& m_Trace;
     std::mutex m_TraceLock;
 };
