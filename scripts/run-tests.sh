@@ -62,14 +62,17 @@ bash scripts/install-deps.sh
 # Every clean clone builds the same sources five times over (ci, asan, tsan, windows, fuzz);
 # ccache keeps the objects between runs, keyed by the preprocessed source and the compiler's
 # arguments, so an unchanged file is not compiled again. Paths are taken relative to the clone
-# (CCACHE_BASEDIR), so that a clone in another folder hits the same entries; the sloppiness lets
-# the precompiled test headers and freshly checked-out headers be cached. Applies when a build
+# (CCACHE_BASEDIR) and the build folder is left out of the key (CCACHE_NOHASHDIR; it only names
+# where the debug information says the sources were), so that a clone in another folder hits the
+# same entries; the sloppiness lets the precompiled test headers and freshly checked-out headers
+# be cached. Applies when a build
 # folder is first configured; TARVEX_CCACHE=0 builds without it. As root (CI) the cache lives
 # beside the install test's root in /var/cache/tarvex-ci/, bounded in size.
 if [[ "${TARVEX_CCACHE:-1}" != 0 ]] && command -v ccache >/dev/null 2>&1; then
   export CMAKE_C_COMPILER_LAUNCHER="${CMAKE_C_COMPILER_LAUNCHER:-ccache}"
   export CMAKE_CXX_COMPILER_LAUNCHER="${CMAKE_CXX_COMPILER_LAUNCHER:-ccache}"
   export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$PWD}"
+  export CCACHE_NOHASHDIR="${CCACHE_NOHASHDIR:-true}"
   export CCACHE_SLOPPINESS="${CCACHE_SLOPPINESS:-pch_defines,time_macros,include_file_mtime,include_file_ctime}"
   if [[ $(id -u) -eq 0 && -z "${CCACHE_DIR:-}" ]]; then
     export CCACHE_DIR=/var/cache/tarvex-ci/ccache CCACHE_MAXSIZE=6G
