@@ -28,6 +28,14 @@ msi=$(realpath "$1")
 version=$2
 next_msi=$(realpath "$3")
 next_version=$4
+# An installer's version is three numbers; Windows compares them to decide upgrades, and Apps &
+# Features shows it.
+for v in "$version" "$next_version"; do
+  if [[ ! $v =~ ^[0-9]+\.[0-9]+\.[0-9]+$ ]]; then
+    echo "FAIL installer version '$v' is not three numbers" >&2
+    exit 1
+  fi
+done
 
 if ! $inside; then
   work=$(mktemp -d)
