@@ -200,18 +200,7 @@ TEST_F(HistoryFileFixture, AppendersAtOnceLeaveEveryRecordWhole) {
     const HistoryContents contents = history.Read();
     EXPECT_TRUE(contents.Notes.empty()) << contents.Notes.front();
     ASSERT_EQ(contents.Records.size(), kHistoryRecordLimit);
-    // Each appender's records in its own order, its last one kept.
-    for (const char who : {'a', 'b'}) {
-        int last = -1;
-        for (const RunRecord& record : contents.Records) {
-            if (record.Reason[0] == who) {
-                const int number = std::stoi(record.Reason.substr(1));
-                EXPECT_GT(number, last);
-                last = number;
-            }
-        }
-        EXPECT_EQ(last, kEach - 1) << who;
-    }
+    ExpectEachAppendersOrder(contents.Records, kEach);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "history/RunRecord.h"
 
@@ -35,6 +36,22 @@ inline RunRecord SampleRecord(const std::string& tag, std::size_t reports = 2) {
         record.Reports.push_back("< 81 " + std::to_string(i));
     }
     return record;
+}
+
+// Two appenders 'a' and 'b' each added records whose reasons are their letter and a running
+// number 0..count-1: each one's records are in its own order, and its last one was kept.
+inline void ExpectEachAppendersOrder(const std::vector<RunRecord>& records, int count) {
+    for (const char who : {'a', 'b'}) {
+        int last = -1;
+        for (const RunRecord& record : records) {
+            if (record.Reason[0] == who) {
+                const int number = std::stoi(record.Reason.substr(1));
+                EXPECT_GT(number, last);
+                last = number;
+            }
+        }
+        EXPECT_EQ(last, count - 1) << who;
+    }
 }
 
 }  // namespace tarvex
