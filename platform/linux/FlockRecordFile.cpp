@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <thread>
 
 #include "platform/RecordFileCalls.h"
 #include "platform/linux/ScopedFd.h"
@@ -18,9 +17,6 @@
 namespace tarvex {
 
 namespace {
-
-// Short, so that a waiting program finds the lock free between another's appends.
-constexpr std::chrono::milliseconds kLockRetry{1};
 
 RecordFileResult SystemFailure(RecordFileError error, const std::filesystem::path& path) {
     return {error, path.string() + ": " + std::strerror(errno)};
@@ -85,20 +81,17 @@ std::unique_ptr<CLockHold> LockExclusive(const std::filesystem::path& lockPath,
                            : RecordFileError::CannotLock;
         return nullptr;
     }
-    const auto deadline = std::chrono::steady_clock::now() + kRecordLockWait;
-    while (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
-        if (errno != EWOULDBLOCK && errno != EINTR) {
-            result = SystemFailure(RecordFileError::CannotLock, lockPath);
-            return nullptr;
+    const bool bTaken = RetryLock(lockPath, result, [&] {
+        if (::flock(fd.Get(), LOCK_EX | LOCK_NB) == 0) {
+            return LockAttempt::Taken;
         }
-        if (std::chrono::steady_clock::now() >= deadline) {
-            result = {RecordFileError::LockBusy,
-                      lockPath.string() + ": held by another program for too long"};
-            return nullptr;
+        if (errno == EWOULDBLOCK || errno == EINTR) {
+            return LockAttempt::Busy;
         }
-        std::this_thread::sleep_for(kLockRetry);
-    }
-    return std::make_unique<CFlockHold>(std::move(fd));
+        result = SystemFailure(RecordFileError::CannotLock, lockPath);
+        return LockAttempt::Failed;
+    });
+    return bTaken ? std::make_unique<CFlockHold>(std::move(fd)) : nullptr;
 }
 
 RecordFileResult AppendSynced(const std::filesystem::path& path, std::string_view bytes) {

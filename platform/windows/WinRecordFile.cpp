@@ -5,7 +5,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <thread>
 
 #include "platform/RecordFileCalls.h"
 #include "platform/windows/WinErrors.h"
@@ -16,8 +15,6 @@ namespace tarvex {
 
 namespace {
 
-// Short, so that a waiting program finds the lock free between another's appends.
-constexpr std::chrono::milliseconds kLockRetry{1};
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 RecordFileResult SystemFailure(RecordFileError error, const std::filesystem::path& path,
@@ -92,25 +89,20 @@ std::unique_ptr<CLockHold> LockExclusive(const std::filesystem::path& lockPath,
         }
         return nullptr;
     }
-    const auto deadline = std::chrono::steady_clock::now() + kRecordLockWait;
-    for (;;) {
+    const bool bTaken = RetryLock(lockPath, result, [&] {
         OVERLAPPED whole{};
         if (::LockFileEx(file.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0,
                          MAXDWORD, MAXDWORD, &whole)) {
-            return std::make_unique<CLockFileHold>(std::move(file));
+            return LockAttempt::Taken;
         }
         const DWORD code = ::GetLastError();
-        if (code != ERROR_LOCK_VIOLATION && code != ERROR_IO_PENDING) {
-            result = SystemFailure(RecordFileError::CannotLock, lockPath, code);
-            return nullptr;
+        if (code == ERROR_LOCK_VIOLATION || code == ERROR_IO_PENDING) {
+            return LockAttempt::Busy;
         }
-        if (std::chrono::steady_clock::now() >= deadline) {
-            result = {RecordFileError::LockBusy,
-                      lockPath.string() + ": held by another program for too long"};
-            return nullptr;
-        }
-        std::this_thread::sleep_for(kLockRetry);
-    }
+        result = SystemFailure(RecordFileError::CannotLock, lockPath, code);
+        return LockAttempt::Failed;
+    });
+    return bTaken ? std::make_unique<CLockFileHold>(std::move(file)) : nullptr;
 }
 
 RecordFileResult AppendSynced(const std::filesystem::path& path, std::string_view bytes) {

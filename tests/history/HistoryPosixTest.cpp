@@ -1,7 +1,9 @@
 // The history's file between processes and beside what a POSIX file name can lead to.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sched.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -70,6 +72,28 @@ TEST_F(HistoryPosixFixture, TwoProcessesAppendingAtOnceLeaveEveryRecordWhole) {
         ASSERT_EQ(record.Reports, std::vector<std::string>{bulk});
     }
     ExpectEachAppendersOrder(contents.Records, kEach);
+}
+
+// Another program that keeps the lock (here: a second open of the lock file, which flock treats
+// as another holder) costs this one its record, never the update: the append gives up with
+// LockBusy and leaves the file alone; once the lock is let go, appends work again.
+TEST_F(HistoryPosixFixture, ALockHeldByAnotherProgramIsGivenUpOn) {
+    ASSERT_TRUE(history.Append(SampleRecord("before")).Ok());
+    const std::filesystem::path lockPath = history.File().string() + ".lock";
+    const int holder = ::open(lockPath.c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+
+    const RecordFileResult busy = history.Append(SampleRecord("while held"));
+    EXPECT_EQ(busy.Error, RecordFileError::LockBusy) << busy.Detail;
+    EXPECT_EQ(history.Read().Read.Error, RecordFileError::LockBusy);
+
+    ::close(holder);
+    ASSERT_TRUE(history.Append(SampleRecord("after")).Ok());
+    const HistoryContents contents = history.Read();
+    ASSERT_EQ(contents.Records.size(), 2U);
+    EXPECT_EQ(contents.Records[0].Reason, "before");
+    EXPECT_EQ(contents.Records[1].Reason, "after");
 }
 
 // A pipe would keep an open for writing waiting for a reader for ever.
